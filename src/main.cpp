@@ -1,0 +1,33 @@
+#include "platform/clock.h"
+#include "platform/desktop.h"
+#include "platform/drive_map.h"
+#include "platform/message_boxes.h"
+#include "platform/services.h"
+#include "session/rdp/freerdp_control.h"
+#include "startup/Module1.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("tclink"));
+
+    tclink::platform::DriveMap drives = tclink::platform::DriveMap::fromEnvironment();
+    tclink::platform::QtMessageBoxes boxes;
+    tclink::platform::SystemClock clock;
+    tclink::platform::HostDesktop desktop(drives);
+    tclink::platform::Services services{drives, boxes, clock, desktop, [](QWidget* parent) {
+                                            return new tclink::rdp::FreeRdpControl(parent);
+                                        }};
+
+    tclink::Module1 module(services);
+    module.Main();
+    // When start-up could not open its first window, nothing keeps the program running.
+    for (const QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->isVisible()) {
+            return QApplication::exec();
+        }
+    }
+    return 0;
+}

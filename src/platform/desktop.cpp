@@ -1,0 +1,93 @@
+#include "platform/desktop.h"
+
+#include "platform/drive_map.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QThread>
+#include <cstdio>
+#include <unistd.h>
+
+namespace tclink::platform {
+namespace {
+
+bool isDrivePath(const QString& text)
+{
+    return text.size() >= 3 && text[0].isLetter() && text[1] == QChar(':') &&
+           (text[2] == QChar('\\') || text[2] == QChar('/'));
+}
+
+// A drive path as the host path it stands for; a trailing separator is kept, since programs
+// such as unpackers read it as "into this folder".
+QString translate(const DriveMap& drives, const QString& argument)
+{
+    if (!isDrivePath(argument)) {
+        return argument;
+    }
+    const auto path = drives.resolve(argument);
+    if (!path) {
+        return argument;
+    }
+    QString host = hostString(*path);
+    if ((argument.endsWith(QChar('\\')) || argument.endsWith(QChar('/'))) &&
+        !host.endsWith(QChar('/'))) {
+        host += QChar('/');
+    }
+    return host;
+}
+
+} // namespace
+
+QRect HostDesktop::taskbarRect() const
+{
+    // X11 has no taskbar window to ask for; a panel docked at the bottom shows as the part of
+    // the screen that the available geometry leaves out there.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        return QRect(0, 0, 0, 0);
+    }
+    const QRect full = screen->geometry();
+    const QRect available = screen->availableGeometry();
+    if (available.bottom() >= full.bottom()) {
+        return QRect(0, 0, 0, 0);
+    }
+    return QRect(full.left(), available.bottom() + 1, full.width(),
+                 full.bottom() - available.bottom());
+}
+
+QString HostDesktop::programFilePath() const
+{
+    return QCoreApplication::applicationFilePath();
+}
+
+bool HostDesktop::startProcess(const QString& program, const QStringList& arguments)
+{
+    QStringList hostArguments;
+    for (const QString& argument : arguments) {
+        hostArguments << translate(drives_, argument);
+    }
+    return QProcess::startDetached(translate(drives_, program), hostArguments);
+}
+
+void HostDesktop::sleep(int milliseconds)
+{
+    QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+void HostDesktop::endProgram()
+{
+    std::fflush(nullptr);
+    ::_exit(0);
+}
+
+QString programName(const QString& programFilePath)
+{
+    const QString name = QFileInfo(programFilePath).fileName();
+    const qsizetype dot = name.lastIndexOf(QChar('.'));
+    return dot > 0 ? name.left(dot) : name;
+}
+
+} // namespace tclink::platform

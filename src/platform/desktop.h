@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+namespace tclink::platform {
+
+class DriveMap;
+
+// What the program asks of the desktop it runs on.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+
+    // The taskbar's rectangle in screen pixels; all zeros when there is none.
+    virtual QRect taskbarRect() const = 0;
+    // Full path of the program's own file.
+    virtual QString programFilePath() const = 0;
+    // Starts a program and does not wait for it; false when it could not be started.
+    // Arguments that are drive paths ("C:\...") are passed as the host paths they stand for.
+    virtual bool startProcess(const QString& program, const QStringList& arguments) = 0;
+    // Blocks the calling thread.
+    virtual void sleep(int milliseconds) = 0;
+    // Ends the program at once: no window's close handling runs, nothing more is written.
+    // A double records the call and returns, so callers return right after it.
+    virtual void endProgram() = 0;
+};
+
+// The real desktop.
+class HostDesktop : public Desktop {
+public:
+    explicit HostDesktop(const DriveMap& drives) : drives_(drives) {}
+
+    QRect taskbarRect() const override;
+    QString programFilePath() const override;
+    bool startProcess(const QString& program, const QStringList& arguments) override;
+    void sleep(int milliseconds) override;
+    [[noreturn]] void endProgram() override;
+
+private:
+    const DriveMap& drives_;
+};
+
+// The program's file name without its extension ("tclink" for ".../tclink.exe").
+QString programName(const QString& programFilePath);
+
+} // namespace tclink::platform

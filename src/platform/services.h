@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+namespace tclink::rdp {
+class RemoteDesktopControl;
+}
+
+namespace tclink::platform {
+
+class Clock;
+class Desktop;
+class DriveMap;
+class MessageBoxes;
+
+// The platform pieces the windows use, handed to them in one bundle: the real ones in the
+// program, doubles in tests.
+struct Services {
+    DriveMap& drives;
+    MessageBoxes& boxes;
+    Clock& clock;
+    Desktop& desktop;
+    // Creates a remote-desktop control hosted in `parent`.
+    std::function<rdp::RemoteDesktopControl*(QWidget* parent)> makeRemoteDesktop;
+};
+
+} // namespace tclink::platform

@@ -1,0 +1,98 @@
+#include "session/FrmExitMsg.h"
+
+#include "platform/desktop.h"
+#include "platform/leading_number.h"
+#include "platform/look.h"
+#include "session/frmmain.h"
+#include "session/rdp/remote_desktop_control.h"
+#include "startup/Module1.h"
+
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QTimer>
+
+namespace tclink::session {
+
+using platform::twipsRect;
+
+FrmExitMsg::FrmExitMsg(Module1& module)
+    : QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowStaysOnTopHint),
+      module_(module)
+{
+    Form_Load();
+}
+
+void FrmExitMsg::Form_Load()
+{
+    const QString caption = QStringLiteral("岚拓软件-备用服务器提示");
+    setWindowTitle(caption);
+    setWindowIcon(platform::programIcon());
+    const QColor grey(242, 242, 242);
+    const QColor red(255, 0, 0);
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, grey);
+    palette.setColor(QPalette::WindowText, red);
+    setPalette(palette);
+    setFixedSize(platform::pixels(6870), platform::pixels(2940));
+
+    Frame1 = new QGroupBox(caption, this);
+    Frame1->setGeometry(twipsRect(405, 165, 5985, 2490));
+    Frame1->setFont(platform::simSun(9));
+
+    const auto label = [this](int index, const QString& text, const QRect& geometry,
+                              const QFont& font) {
+        auto* l = new QLabel(text, Frame1);
+        l->setGeometry(geometry);
+        l->setFont(font);
+        Label1[static_cast<size_t>(index)] = l;
+        return l;
+    };
+    label(1,
+          QStringLiteral(
+              "    尊敬的客户您好，备用服务器每次登录后仅能使用1小时，正常线路可能已经恢复，"
+              "请于下面时间内保存退出后切换正常线路，给您带来的不便敬请谅解！详情咨询：") +
+              SupportPhone,
+          twipsRect(525, 660, 4980, 930), platform::simSun(10.5))
+        ->setWordWrap(true);
+    Label1[1]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    const QFont big = platform::simSun(14.25, true);
+    label(2, QStringLiteral("岚拓软件将在"), twipsRect(735, 1845, 1800, 285), big)->adjustSize();
+    label(3, QStringLiteral("180"), twipsRect(2550, 1845, 570, 285), big)
+        ->setAlignment(Qt::AlignCenter);
+    label(4, QStringLiteral("秒后自动关闭！"), twipsRect(3135, 1845, 2100, 285), big)->adjustSize();
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &FrmExitMsg::Timer1_Timer);
+    Timer1->start();
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->geometry().center() - rect().center());
+    }
+}
+
+void FrmExitMsg::closeEvent(QCloseEvent* event)
+{
+    // Nothing closes the notice; the countdown ends the program.
+    event->ignore();
+}
+
+void FrmExitMsg::Timer1_Timer()
+{
+    const double left = platform::leadingNumber(Label1[3]->text());
+    if (left > 0) {
+        Label1[3]->setText(QString::number(left - 1, 'g', 15));
+        return;
+    }
+    if (frmmain* session = module_.frmmain()) {
+        session->MsTscAx1->Disconnect();
+    }
+    module_.services.desktop.endProgram();
+}
+
+} // namespace tclink::session

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <memory>
+
+#include "session/rdp/remote_desktop_control.h"
+
+namespace tclink::rdp {
+
+class FreeRdpSession;
+
+// The remote-desktop control on the FreeRDP 2 client library. The widget itself shows the
+// remote screen and passes keyboard and mouse input to it; the remote desktop takes the
+// widget's size at Connect.
+class FreeRdpControl final : public RemoteDesktopControl {
+    Q_OBJECT
+public:
+    explicit FreeRdpControl(QWidget* parent = nullptr);
+    ~FreeRdpControl() override;
+
+    void setClearTextPassword(const QString& password) override;
+    QString Version() const override;
+    void Connect() override;
+    void RequestClose() override;
+    void Disconnect() override;
+    qint32 ExtendedDisconnectReason() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    void onFinished(qint32 discReason, qint32 extendedReason);
+    void sendKey(QKeyEvent* event, bool down);
+    void sendButton(QMouseEvent* event, bool down);
+
+    QString password_;
+    std::unique_ptr<FreeRdpSession> session_;
+    bool running_ = false;
+    qint32 extendedReason_ = 0;
+};
+
+std::unique_ptr<RemoteDesktopControl> makeFreeRdpControl(QWidget* parent = nullptr);
+
+} // namespace tclink::rdp

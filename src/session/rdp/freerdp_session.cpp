@@ -1,0 +1,442 @@
+#include "session/rdp/freerdp_session.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+
+#include <poll.h>
+
+#include <freerdp/addin.h>
+#include <freerdp/client/channels.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/gdi/gdi.h>
+#include <freerdp/locale/keyboard.h>
+#include <freerdp/primitives.h>
+#include <winpr/synch.h>
+
+namespace tclink::rdp {
+
+namespace {
+
+// The context of the connection that the current thread is connecting, if any.
+thread_local rdpContext* connectingContext = nullptr;
+
+// Save Session Info types that report a finished logon.
+constexpr UINT32 infoTypeLogon = 0;
+constexpr UINT32 infoTypeLogonLong = 1;
+constexpr UINT32 infoTypePlainNotify = 2;
+
+// A silent server counts as gone after this many heartbeat periods, within these bounds.
+constexpr int missedHeartbeats = 3;
+constexpr auto minSilence = std::chrono::seconds(2);
+constexpr auto maxSilence = std::chrono::seconds(20);
+
+// Process-wide set-up of the library; returns the local keyboard layout (detected once: the
+// detection starts helper programs).
+DWORD initialiseLibrary()
+{
+    static const DWORD keyboardLayout = [] {
+        freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0);
+        primitives_set_hints(PRIMITIVES_ONLY_CPU);
+        return freerdp_keyboard_init(0);
+    }();
+    return keyboardLayout;
+}
+
+bool addDevice(rdpSettings* settings, std::vector<std::string> params)
+{
+    std::vector<char*> argv;
+    for (auto& p : params)
+        argv.push_back(p.data());
+    return freerdp_client_add_device_channel(settings, argv.size(), argv.data());
+}
+
+bool redirectPorts(rdpSettings* settings)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (int i = 0; i < 4; ++i) {
+        const auto path = "/dev/ttyS" + std::to_string(i);
+        if (fs::exists(path, ec) &&
+            !addDevice(settings, {"serial", "COM" + std::to_string(i + 1), path}))
+            return false;
+    }
+    for (int i = 0; i < 3; ++i) {
+        const auto path = "/dev/lp" + std::to_string(i);
+        if (fs::exists(path, ec) &&
+            !addDevice(settings, {"parallel", "LPT" + std::to_string(i + 1), path}))
+            return false;
+    }
+    return freerdp_settings_set_bool(settings, FreeRDP_RedirectSerialPorts, TRUE) &&
+           freerdp_settings_set_bool(settings, FreeRDP_RedirectParallelPorts, TRUE);
+}
+
+bool setString(rdpSettings* settings, size_t id, const std::string& value)
+{
+    return value.empty() || freerdp_settings_set_string(settings, id, value.c_str());
+}
+
+bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
+{
+    const auto u32 = [](int v) { return static_cast<UINT32>(v); };
+    bool ok = freerdp_settings_set_string(s, FreeRDP_ServerHostname, c.host.c_str()) &&
+              freerdp_settings_set_uint32(s, FreeRDP_ServerPort, c.port) &&
+              setString(s, FreeRDP_Username, c.user) &&
+              setString(s, FreeRDP_Password, c.password) &&
+              setString(s, FreeRDP_AlternateShell, c.shell) &&
+              freerdp_settings_set_string(s, FreeRDP_ConfigPath, c.configDir.c_str()) &&
+              freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth, u32(c.width)) &&
+              freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, u32(c.height)) &&
+              freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
+              freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE) &&
+              freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, FALSE) &&
+              freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, TRUE) &&
+              // A link that stops acknowledging is given up after 20 s; an idle one is probed.
+              freerdp_settings_set_bool(s, FreeRDP_TcpKeepAlive, TRUE) &&
+              freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveDelay, 5) &&
+              freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveInterval, 5) &&
+              freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveRetries, 3) &&
+              freerdp_settings_set_uint32(s, FreeRDP_TcpAckTimeout, 20000) &&
+              freerdp_settings_set_uint32(s, FreeRDP_KeyboardLayout, initialiseLibrary());
+    if (ok && c.redirectDrives)
+        ok = addDevice(s, {"drive", "home", c.driveRoot}) &&
+             freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);
+    if (ok && c.redirectPrinters)
+        ok = addDevice(s, {"printer"});
+    if (ok && c.redirectPorts)
+        ok = redirectPorts(s);
+    if (ok && (c.redirectDrives || c.redirectPrinters || c.redirectPorts))
+        ok = freerdp_settings_set_bool(s, FreeRDP_DeviceRedirection, TRUE);
+    return ok;
+}
+
+} // namespace
+
+struct FreeRdpSession::Context {
+    rdpContext base; // first: FreeRDP allocates and frees the whole structure
+    FreeRdpSession* session;
+};
+
+FreeRdpSession::Context* FreeRdpSession::contextOf(rdpContext* context)
+{
+    return reinterpret_cast<Context*>(context);
+}
+
+FreeRdpSession::Context* FreeRdpSession::contextOf(freerdp* instance)
+{
+    return contextOf(instance->context);
+}
+
+FreeRdpSession::FreeRdpSession(const Config& config)
+{
+    freerdp* instance = freerdp_new();
+    if (!instance)
+        return;
+    instance->ContextSize = sizeof(Context);
+    instance->ContextNew = onContextNew;
+    instance->PreConnect = onPreConnect;
+    instance->PostConnect = onPostConnect;
+    instance->PostDisconnect = onPostDisconnect;
+    instance->VerifyCertificateEx = onVerifyCertificate;
+    instance->VerifyChangedCertificateEx = onVerifyChangedCertificate;
+    if (!freerdp_context_new(instance)) {
+        freerdp_free(instance);
+        return;
+    }
+    contextOf(instance)->session = this;
+    wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!wakeEvent_ || !configure(instance->settings, config)) {
+        freerdp_context_free(instance);
+        freerdp_free(instance);
+        return;
+    }
+    instance_ = instance;
+}
+
+FreeRdpSession::~FreeRdpSession()
+{
+    close();
+    join();
+    if (instance_) {
+        freerdp_context_free(instance_);
+        freerdp_free(instance_);
+    }
+    if (wakeEvent_)
+        CloseHandle(wakeEvent_);
+}
+
+void FreeRdpSession::start()
+{
+    thread_ = std::thread([this] { run(); });
+}
+
+void FreeRdpSession::close()
+{
+    if (!instance_ || closing_.exchange(true))
+        return;
+    freerdp_abort_connect(instance_);
+    SetEvent(wakeEvent_);
+}
+
+void FreeRdpSession::join()
+{
+    if (thread_.joinable())
+        thread_.join();
+}
+
+BOOL FreeRdpSession::onContextNew(freerdp*, rdpContext* context)
+{
+    contextOf(context)->session = nullptr;
+    return TRUE;
+}
+
+BOOL FreeRdpSession::onPreConnect(freerdp* instance)
+{
+    FreeRdpSession* self = contextOf(instance)->session;
+    // freerdp_connect clears the abort flag first: a close that came before is honoured here.
+    if (self->closing_) {
+        freerdp_abort_connect(instance);
+        return FALSE;
+    }
+    instance->update->BeginPaint = onBeginPaint;
+    instance->update->EndPaint = onEndPaint;
+    instance->update->DesktopResize = onDesktopResize;
+    instance->update->SaveSessionInfo = onSaveSessionInfo;
+    instance->heartbeat->ServerHeartbeat = onServerHeartbeat;
+    return freerdp_client_load_addins(instance->context->channels, instance->settings);
+}
+
+BOOL FreeRdpSession::onPostConnect(freerdp* instance)
+{
+    FreeRdpSession* self = contextOf(instance)->session;
+    if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
+        return FALSE;
+    {
+        const rdpGdi* gdi = instance->context->gdi;
+        std::lock_guard lock(self->screenMutex_);
+        self->screen_ = QImage(static_cast<int>(gdi->width), static_cast<int>(gdi->height),
+                               QImage::Format_RGB32);
+        self->screen_.fill(Qt::black);
+    }
+    self->connected_ = true;
+    self->lastActivity_ = Clock::now();
+    emit self->connected();
+    return TRUE;
+}
+
+void FreeRdpSession::onPostDisconnect(freerdp* instance)
+{
+    gdi_free(instance);
+}
+
+DWORD FreeRdpSession::onVerifyCertificate(freerdp*, const char*, UINT16, const char*, const char*,
+                                          const char*, const char*, DWORD)
+{
+    return 2; // accept for this session only: nothing is stored
+}
+
+DWORD FreeRdpSession::onVerifyChangedCertificate(freerdp*, const char*, UINT16, const char*,
+                                                 const char*, const char*, const char*, const char*,
+                                                 const char*, const char*, DWORD)
+{
+    return 2;
+}
+
+BOOL FreeRdpSession::onBeginPaint(rdpContext* context)
+{
+    // FreeRDP 2 leaves resetting the invalid region to the client.
+    HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
+    hwnd->invalid->null = TRUE;
+    hwnd->ninvalid = 0;
+    return TRUE;
+}
+
+BOOL FreeRdpSession::onEndPaint(rdpContext* context)
+{
+    FreeRdpSession* self = contextOf(context)->session;
+    const rdpGdi* gdi = context->gdi;
+    const HGDI_WND hwnd = gdi->primary->hdc->hwnd;
+    self->lastActivity_ = Clock::now();
+    if (hwnd->invalid->null || hwnd->ninvalid <= 0)
+        return TRUE;
+
+    QRegion region;
+    for (INT32 i = 0; i < hwnd->ninvalid; ++i) {
+        const GDI_RGN& r = hwnd->cinvalid[i];
+        region += QRect(r.x, r.y, r.w, r.h);
+    }
+    {
+        std::lock_guard lock(self->screenMutex_);
+        region &= self->screen_.rect();
+        for (const QRect& r : region) {
+            const size_t bytes = static_cast<size_t>(r.width()) * 4;
+            for (int y = r.top(); y <= r.bottom(); ++y) {
+                const BYTE* from = gdi->primary_buffer + static_cast<size_t>(y) * gdi->stride +
+                                   static_cast<size_t>(r.left()) * 4;
+                std::copy_n(from, bytes, self->screen_.scanLine(y) + r.left() * 4);
+            }
+        }
+    }
+    if (!region.isEmpty())
+        emit self->screenUpdated(region);
+    return TRUE;
+}
+
+BOOL FreeRdpSession::onDesktopResize(rdpContext* context)
+{
+    FreeRdpSession* self = contextOf(context)->session;
+    const rdpSettings* settings = context->settings;
+    if (!gdi_resize(context->gdi, settings->DesktopWidth, settings->DesktopHeight))
+        return FALSE;
+    std::lock_guard lock(self->screenMutex_);
+    self->screen_ = QImage(static_cast<int>(settings->DesktopWidth),
+                           static_cast<int>(settings->DesktopHeight), QImage::Format_RGB32);
+    self->screen_.fill(Qt::black);
+    return TRUE;
+}
+
+BOOL FreeRdpSession::onSaveSessionInfo(rdpContext* context, UINT32 type, void*)
+{
+    if (type == infoTypeLogon || type == infoTypeLogonLong || type == infoTypePlainNotify)
+        emit contextOf(context)->session->loginComplete();
+    return TRUE;
+}
+
+BOOL FreeRdpSession::onServerHeartbeat(freerdp* instance, BYTE period, BYTE, BYTE count2)
+{
+    contextOf(instance)->session->noteHeartbeat(period, count2);
+    return TRUE;
+}
+
+void FreeRdpSession::noteHeartbeat(BYTE period, BYTE count2)
+{
+    lastActivity_ = Clock::now();
+    if (period == 0)
+        return;
+    const int periods = std::max<int>(missedHeartbeats, count2);
+    silenceLimit_ =
+        std::clamp<Clock::duration>(std::chrono::seconds(period * periods), minSilence, maxSilence);
+}
+
+void FreeRdpSession::sendKeyboard(bool down, quint32 rdpScancode)
+{
+    {
+        std::lock_guard lock(inputMutex_);
+        input_.push_back({true, down, rdpScancode, 0, 0, 0});
+    }
+    SetEvent(wakeEvent_);
+}
+
+void FreeRdpSession::sendMouse(quint16 flags, int x, int y)
+{
+    const auto coordinate = [](int v) { return static_cast<quint16>(std::clamp(v, 0, 0xFFFF)); };
+    {
+        std::lock_guard lock(inputMutex_);
+        input_.push_back({false, false, 0, flags, coordinate(x), coordinate(y)});
+    }
+    SetEvent(wakeEvent_);
+}
+
+void FreeRdpSession::sendPendingInput()
+{
+    std::vector<Input> pending;
+    {
+        std::lock_guard lock(inputMutex_);
+        ResetEvent(wakeEvent_);
+        pending.swap(input_);
+    }
+    rdpInput* input = instance_->input;
+    for (const Input& e : pending) {
+        if (e.keyboard)
+            freerdp_input_send_keyboard_event_ex(input, e.down, e.code);
+        else
+            freerdp_input_send_mouse_event(input, e.flags, e.x, e.y);
+    }
+}
+
+void FreeRdpSession::paint(QPainter& painter, const QRegion& region) const
+{
+    std::lock_guard lock(screenMutex_);
+    for (const QRect& r : region)
+        painter.drawImage(r.topLeft(), screen_, r);
+}
+
+void FreeRdpSession::run()
+{
+    emit connecting();
+    rdpContext* context = instance_->context;
+    bool ok = false;
+    if (!closing_) {
+        connectingContext = context;
+        ok = freerdp_connect(instance_);
+        connectingContext = nullptr;
+    }
+    DisconnectFacts facts;
+    if (ok)
+        eventLoop(facts);
+    // freerdp_disconnect clears the error state: read it first.
+    facts.lastError = freerdp_get_last_error(context);
+    facts.errorInfo = freerdp_error_info(instance_);
+    facts.connected = connected_;
+    facts.localClose = closing_;
+    const UINT channelError = getChannelError(context);
+    freerdp_disconnect(instance_);
+    connected_ = false;
+
+    if (const qint32 fatal = fatalErrorCode(channelError, facts.lastError); fatal && !closing_)
+        emit fatalError(fatal);
+    emit finished(disconnectReason(facts), static_cast<qint32>(facts.errorInfo));
+}
+
+void FreeRdpSession::eventLoop(DisconnectFacts& facts)
+{
+    rdpContext* context = instance_->context;
+    while (!freerdp_shall_disconnect(instance_)) {
+        HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+        DWORD count = freerdp_get_event_handles(context, handles, MAXIMUM_WAIT_OBJECTS - 1);
+        if (count == 0)
+            break;
+        handles[count++] = wakeEvent_;
+        if (WaitForMultipleObjects(count, handles, FALSE, 1000) == WAIT_FAILED)
+            break;
+        sendPendingInput();
+        if (closing_ || !freerdp_check_event_handles(context))
+            break;
+        if (silenceLimit_ != Clock::duration{} && Clock::now() - lastActivity_ > silenceLimit_) {
+            facts.linkTimedOut = true;
+            break;
+        }
+    }
+}
+
+} // namespace tclink::rdp
+
+// FreeRDP 2 polls the socket every 100 ms while it activates a connection (Sleep(100) between
+// reads), which puts most of a second into every connect. This definition takes the place of
+// WinPR's Sleep in the process: on a thread that is connecting, it returns as soon as the
+// server's data arrives or the connection is aborted; everywhere else it sleeps as WinPR's.
+extern "C" VOID Sleep(DWORD dwMilliseconds)
+{
+    rdpContext* context = tclink::rdp::connectingContext;
+    if (context && dwMilliseconds > 0) {
+        void* readFds[32];
+        void* writeFds[32];
+        int readCount = 0;
+        int writeCount = 0;
+        if (freerdp_get_fds(context->instance, readFds, &readCount, writeFds, &writeCount)) {
+            pollfd fds[33];
+            nfds_t n = 0;
+            for (int i = 0; i < readCount; ++i)
+                fds[n++] = {static_cast<int>(reinterpret_cast<intptr_t>(readFds[i])), POLLIN, 0};
+            if (const int abortFd = GetEventFileDescriptor(context->abortEvent); abortFd >= 0)
+                fds[n++] = {abortFd, POLLIN, 0};
+            if (n > 0) {
+                poll(fds, n, static_cast<int>(dwMilliseconds));
+                return;
+            }
+        }
+    }
+    SleepEx(dwMilliseconds, FALSE);
+}

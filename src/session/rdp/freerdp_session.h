@@ -1,0 +1,122 @@
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QRegion>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <freerdp/freerdp.h>
+
+#include "session/rdp/disconnect_reason.h"
+
+class QPainter;
+
+namespace tclink::rdp {
+
+// One connection of the FreeRDP client library: created, configured and freed on the UI
+// thread; connected and driven on its own thread. Its signals are emitted on that thread, in
+// the order things happened; receivers connect with Qt::QueuedConnection.
+class FreeRdpSession : public QObject {
+    Q_OBJECT
+public:
+    struct Config {
+        std::string host;
+        quint16 port = 3389;
+        std::string user;
+        std::string password;
+        std::string shell;
+        int width = 1024;
+        int height = 768;
+        bool redirectDrives = false;
+        bool redirectPrinters = false;
+        bool redirectPorts = false;
+        std::string driveRoot; // the folder shared as a drive
+        std::string configDir; // the only place FreeRDP may write to
+    };
+
+    explicit FreeRdpSession(const Config& config);
+    ~FreeRdpSession() override;
+
+    // Whether the library accepted the configuration; the session cannot start otherwise.
+    bool isValid() const { return instance_ != nullptr; }
+    void start();
+    // Ends the connection at any stage; safe from any thread, any number of times.
+    void close();
+    // Waits for the session's thread; call after finished() or close().
+    void join();
+
+    void sendKeyboard(bool down, quint32 rdpScancode);
+    void sendMouse(quint16 flags, int x, int y);
+
+    // Draws the remote screen's region at the widget's origin.
+    void paint(QPainter& painter, const QRegion& region) const;
+
+signals:
+    void connecting();
+    void connected();
+    void loginComplete();
+    void screenUpdated(const QRegion& region);
+    void fatalError(qint32 errorCode);
+    void finished(qint32 discReason, qint32 extendedReason);
+
+private:
+    struct Input {
+        bool keyboard;
+        bool down;
+        quint32 code;
+        quint16 flags;
+        quint16 x;
+        quint16 y;
+    };
+    struct Context;
+    using Clock = std::chrono::steady_clock;
+
+    void run();
+    void eventLoop(DisconnectFacts& facts);
+    void sendPendingInput();
+    void noteHeartbeat(BYTE period, BYTE count2);
+
+    static Context* contextOf(freerdp* instance);
+    static Context* contextOf(rdpContext* context);
+    static BOOL onContextNew(freerdp* instance, rdpContext* context);
+    static BOOL onPreConnect(freerdp* instance);
+    static BOOL onPostConnect(freerdp* instance);
+    static void onPostDisconnect(freerdp* instance);
+    static DWORD onVerifyCertificate(freerdp* instance, const char* host, UINT16 port,
+                                     const char* commonName, const char* subject,
+                                     const char* issuer, const char* fingerprint, DWORD flags);
+    static DWORD onVerifyChangedCertificate(freerdp* instance, const char* host, UINT16 port,
+                                            const char* commonName, const char* subject,
+                                            const char* issuer, const char* fingerprint,
+                                            const char* oldSubject, const char* oldIssuer,
+                                            const char* oldFingerprint, DWORD flags);
+    static BOOL onBeginPaint(rdpContext* context);
+    static BOOL onEndPaint(rdpContext* context);
+    static BOOL onDesktopResize(rdpContext* context);
+    static BOOL onSaveSessionInfo(rdpContext* context, UINT32 type, void* data);
+    static BOOL onServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
+
+    freerdp* instance_ = nullptr;
+    HANDLE wakeEvent_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> closing_{false};
+
+    // Owned by the session's thread.
+    bool connected_ = false;
+    Clock::duration silenceLimit_{};
+    Clock::time_point lastActivity_;
+
+    std::mutex inputMutex_;
+    std::vector<Input> input_;
+
+    mutable std::mutex screenMutex_;
+    QImage screen_;
+};
+
+} // namespace tclink::rdp

@@ -1,0 +1,81 @@
+// Connects once and prints the milliseconds from Connect to OnConnected, OnLoginComplete and
+// the first painted frame, then leaves. Driven by tools/bench/connect.
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+#include "session/rdp/freerdp_control.h"
+
+namespace {
+
+// Notes the first paint after the connection stands.
+class FirstPaint : public QObject {
+public:
+    explicit FirstPaint(std::function<void()> onPaint) : onPaint_(std::move(onPaint)) {}
+    bool armed = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (armed && event->type() == QEvent::Paint) {
+            armed = false;
+            onPaint_();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> onPaint_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD\n", argv[0]);
+        return 2;
+    }
+    tclink::rdp::FreeRdpControl control;
+    control.resize(1024, 768);
+    control.show();
+    control.Server = argv[1];
+    control.AdvancedSettings2.RDPPort = QString(argv[2]).toInt();
+    control.UserName = argv[3];
+    control.setClearTextPassword(argv[4]);
+
+    QElapsedTimer clock;
+    qint64 connected = -1, login = -1, frame = -1;
+    const auto finish = [&] {
+        if (login >= 0 && frame >= 0)
+            control.RequestClose();
+    };
+    FirstPaint firstPaint([&] {
+        frame = clock.elapsed();
+        finish();
+    });
+    control.installEventFilter(&firstPaint);
+    QObject::connect(&control, &tclink::rdp::RemoteDesktopControl::OnConnected, [&] {
+        connected = clock.elapsed();
+        firstPaint.armed = true;
+    });
+    QObject::connect(&control, &tclink::rdp::RemoteDesktopControl::OnLoginComplete, [&] {
+        login = clock.elapsed();
+        finish();
+    });
+    QObject::connect(&control, &tclink::rdp::RemoteDesktopControl::OnDisconnected,
+                     [&](qint32 reason) {
+                         std::printf("connected_ms=%lld login_ms=%lld frame_ms=%lld reason=%d\n",
+                                     connected, login, frame, reason);
+                         app.exit(frame >= 0 ? 0 : 1);
+                     });
+    QTimer::singleShot(20000, &control, [&] { control.Disconnect(); });
+    clock.start();
+    control.Connect();
+    return app.exec();
+}

@@ -1,0 +1,179 @@
+#include <QDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "rdp_test_support.h"
+#include "session/rdp/freerdp_control.h"
+
+namespace tclink::rdp::test {
+namespace {
+
+const QString endpoint = QStringLiteral("127.0.0.1:7011");
+// The demo server's title band, at the pixel (2, 2) of its desktop.
+constexpr QRgb desktopBand = qRgb(0, 84, 166);
+
+class DemoServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!DemoServer::available())
+            GTEST_SKIP() << "tclink-demo-server not built: " << DemoServer::binary().toStdString();
+        control = std::make_unique<FreeRdpControl>();
+        control->resize(640, 480);
+        control->Server = "127.0.0.1";
+        control->AdvancedSettings2.RDPPort = 7011;
+        control->UserName = account;
+        control->setClearTextPassword(password);
+        log = std::make_unique<EventLog>(*control);
+    }
+
+    void startServer(const QStringList& extra = {})
+    {
+        ASSERT_TRUE(server.start(endpoint, extra)) << "demo server did not become ready";
+    }
+
+    DemoServer server;
+    std::unique_ptr<FreeRdpControl> control;
+    std::unique_ptr<EventLog> log;
+};
+
+TEST_F(DemoServerTest, GoodLoginReportsInOrderAndShowsTheServersScreen)
+{
+    startServer();
+    control->Connect();
+    EXPECT_TRUE(log->names.isEmpty()) << "Connect must return before any event";
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000)) << log->names.join(',').toStdString();
+    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected", "OnLoginComplete"}));
+
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return control->grab().toImage().pixel(2, 2) == desktopBand; }, 5000));
+
+    const auto logins = server.events("login");
+    ASSERT_EQ(logins.size(), 1);
+    EXPECT_EQ(logins[0]["user"], account);
+    EXPECT_EQ(logins[0]["ok"], "1");
+    EXPECT_EQ(logins[0]["width"], "640");
+    EXPECT_EQ(logins[0]["height"], "480");
+    EXPECT_EQ(logins[0]["heartbeat"], "1");
+
+    control->RequestClose();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
+    EXPECT_EQ(log->reason, 1);
+}
+
+TEST_F(DemoServerTest, StartProgramAndRedirectionsReachTheServer)
+{
+    startServer();
+    control->SecuredSettings2.StartProgram = startProgram;
+    control->AdvancedSettings2.RedirectDrives = true;
+    control->AdvancedSettings2.RedirectPrinters = true;
+    control->AdvancedSettings2.RedirectPorts = true;
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
+    // The device list follows the logon.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.events("login").isEmpty(); }, 5000));
+    const auto login = server.events("login").first();
+    EXPECT_EQ(login["shell"], startProgram);
+    EXPECT_EQ(login["drives"], "1");
+    if (!QDir("/dev").entryList({"ttyS*", "lp*"}, QDir::System).isEmpty()) {
+        EXPECT_EQ(login["ports"], "1");
+    }
+    EXPECT_TRUE(login["channels"].contains("rdpdr")) << login["channels"].toStdString();
+    control->Disconnect();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
+    EXPECT_EQ(log->reason, 1);
+}
+
+TEST_F(DemoServerTest, ServerLogoffEndsTheSessionWithTheServersReason)
+{
+    startServer({"--session-seconds", "1"});
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 10000));
+    EXPECT_TRUE(log->has("OnLoginComplete"));
+    EXPECT_TRUE(log->reason == 2 || log->reason == 3) << log->reason;
+    EXPECT_NE(control->ExtendedDisconnectReason(), 0);
+}
+
+TEST_F(DemoServerTest, LocalCloseAtAnyStageReportsOne)
+{
+    startServer();
+    // At once, right after the first event, and once the connection stands.
+    for (const QString& after : {QString(), QString("OnConnecting"), QString("OnConnected")}) {
+        log->names.clear();
+        control->Connect();
+        if (!after.isEmpty()) {
+            ASSERT_TRUE(log->waitFor(after, 10000)) << after.toStdString();
+        }
+        control->Disconnect();
+        control->RequestClose();
+        ASSERT_TRUE(log->waitFor("OnDisconnected", 5000)) << after.toStdString();
+        EXPECT_EQ(log->reason, 1) << after.toStdString();
+        EXPECT_EQ(log->names.count("OnDisconnected"), 1);
+    }
+}
+
+TEST_F(DemoServerTest, DestroyingTheControlMidConnectIsSafe)
+{
+    startServer();
+    for (int delayMs : {0, 5, 30, 200}) {
+        auto doomed = std::make_unique<FreeRdpControl>();
+        doomed->Server = "127.0.0.1";
+        doomed->AdvancedSettings2.RDPPort = 7011;
+        doomed->Connect();
+        QTest::qWait(delayMs);
+        doomed.reset();
+    }
+}
+
+TEST_F(DemoServerTest, DroppedConnectionIsNoticedAtOnce)
+{
+    startServer({"--drop-after-ms", "1500"});
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
+    const qint64 loggedOnAt = log->elapsed();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
+    EXPECT_LE(log->disconnectedAt - loggedOnAt, 1500 + 2000);
+    EXPECT_EQ(log->reason, 2308);
+}
+
+TEST_F(DemoServerTest, FrozenServerIsNoticedWithin30Seconds)
+{
+    startServer({"--freeze-after-ms", "5000"});
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
+    const qint64 loggedOnAt = log->elapsed();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 36000));
+    EXPECT_LE(log->disconnectedAt - loggedOnAt, 5000 + 30000);
+    EXPECT_NE(log->reason, 1);
+}
+
+TEST(ConnectFailure, ClosedPortOnLoopbackReports516)
+{
+    // A port that was just free: bind, read the number, close.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof addr;
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length), 0);
+    close(fd);
+
+    FreeRdpControl control;
+    EventLog log(control);
+    control.Server = "127.0.0.1";
+    control.AdvancedSettings2.RDPPort = ntohs(addr.sin_port);
+    control.Connect();
+    ASSERT_TRUE(log.waitFor("OnDisconnected", 5000));
+    EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnDisconnected"}));
+    EXPECT_EQ(log.reason, 516);
+    EXPECT_FALSE(control.Version().isEmpty());
+}
+
+} // namespace
+} // namespace tclink::rdp::test

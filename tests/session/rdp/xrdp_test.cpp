@@ -1,0 +1,98 @@
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include "rdp_test_support.h"
+#include "session/rdp/freerdp_control.h"
+
+namespace tclink::rdp::test {
+namespace {
+
+// A real xrdp on 127.0.0.1:7011, run by tools/servers/xrdp in a state folder of this test.
+class XrdpTest : public ::testing::Test {
+protected:
+    static QString script()
+    {
+        return qEnvironmentVariable("TCLINK_SOURCE_DIR") + "/tools/servers/xrdp";
+    }
+
+    static void SetUpTestSuite()
+    {
+        if (!QFile::exists(script()))
+            return;
+        state = new QTemporaryDir;
+        started = run("start");
+    }
+
+    static void TearDownTestSuite()
+    {
+        if (state) {
+            run("stop");
+            delete state;
+            state = nullptr;
+        }
+    }
+
+    static bool run(const QString& command)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedChannels);
+        p.start(script(), {command, "--state", state->path()});
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit &&
+               p.exitCode() == 0;
+    }
+
+    void SetUp() override
+    {
+        if (!QFile::exists(script()))
+            GTEST_SKIP() << "tools/servers/xrdp is absent: no xrdp to test against";
+        ASSERT_TRUE(started) << "tools/servers/xrdp start failed";
+        control.resize(800, 600);
+        control.Server = "127.0.0.1";
+        control.AdvancedSettings2.RDPPort = 7011;
+    }
+
+    QStringList markers(const QString& prefix) const
+    {
+        return QDir(state->filePath("markers")).entryList({prefix + ".*"}, QDir::Files);
+    }
+
+    static inline QTemporaryDir* state = nullptr;
+    static inline bool started = false;
+    FreeRdpControl control;
+    EventLog log{control};
+};
+
+TEST_F(XrdpTest, WithoutAccountTheConnectionStillStands)
+{
+    control.Connect();
+    ASSERT_TRUE(log.waitFor("OnConnected", 10000)) << log.names.join(',').toStdString();
+    EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnConnected"}));
+    control.RequestClose();
+    ASSERT_TRUE(log.waitFor("OnDisconnected", 5000));
+    EXPECT_EQ(log.reason, 1);
+}
+
+TEST_F(XrdpTest, StartProgramRunsAndItsEndEndsTheSession)
+{
+    control.UserName = account;
+    control.setClearTextPassword(password);
+    control.SecuredSettings2.StartProgram = startProgram;
+    control.Connect();
+    ASSERT_TRUE(log.waitFor("OnConnected", 10000)) << log.names.join(',').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !markers("started").isEmpty(); }, 20000))
+        << "the start program did not start";
+
+    QFile stop(state->filePath("stop-bizdesk"));
+    ASSERT_TRUE(stop.open(QIODevice::WriteOnly));
+    stop.close();
+    ASSERT_TRUE(log.waitFor("OnDisconnected", 10000));
+    EXPECT_EQ(log.reason, 2); // the session's user logged off
+    EXPECT_EQ(control.ExtendedDisconnectReason(), 12);
+    QFile::remove(stop.fileName());
+}
+
+} // namespace
+} // namespace tclink::rdp::test

@@ -1,0 +1,40 @@
+#include "launcher/frmbegin.h"
+#include "support/doubles.h"
+
+#include <QRadioButton>
+#include <gtest/gtest.h>
+
+using tclink::test::TestWorld;
+
+TEST(Startup, DriveDCountsOnlyWithAnEntryAndTheLineComesFromItsFolder)
+{
+    struct Case {
+        bool driveD;
+        bool entryOnD;
+        bool hasDriveD;
+        QString lineCode;
+    };
+    for (const Case& c : {Case{false, false, false, "1"}, Case{true, false, false, "1"},
+                          Case{true, true, true, "3"}}) {
+        TestWorld world(c.driveD);
+        world.drives.write("C:\\WINDOWS\\system\\xl.yp", "1");
+        if (c.entryOnD) {
+            world.drives.write("D:\\xl.yp", "3");
+        }
+        world.module.Main();
+        EXPECT_EQ(world.module.HasDriveD, c.hasDriveD);
+        EXPECT_EQ(world.module.LineCode, c.lineCode);
+        ASSERT_NE(world.module.frmbegin(), nullptr);
+        EXPECT_EQ(world.module.frmbegin()->Option3->isChecked(), c.lineCode == "3");
+    }
+}
+
+TEST(Startup, AMissingLineFileLeavesTheLineEmpty)
+{
+    TestWorld world(true);
+    world.drives.write("D:\\other", "x");
+    world.module.Main();
+    EXPECT_TRUE(world.module.HasDriveD);
+    EXPECT_TRUE(world.module.LineCode.isEmpty());
+    EXPECT_TRUE(world.module.frmbegin()->Option2->isChecked());
+}

@@ -1,0 +1,76 @@
+#include "support/doubles.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace tclink::test {
+
+TempDrives::TempDrives(bool withDriveD)
+    : map_({{QChar('C'), {fs::path(dir_.path().toStdString()) / "C", true}},
+            {QChar('D'), {fs::path(dir_.path().toStdString()) / "D", false}}})
+{
+    if (withDriveD) {
+        fs::create_directories(driveD());
+    }
+}
+
+fs::path TempDrives::root() const
+{
+    return fs::path(dir_.path().toStdString());
+}
+
+fs::path TempDrives::host(const QString& windowsPath) const
+{
+    const auto path = map_.resolve(windowsPath);
+    return path ? *path : fs::path();
+}
+
+void TempDrives::write(const QString& windowsPath, const QByteArray& bytes) const
+{
+    const fs::path path = host(windowsPath);
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary).write(bytes.constData(), bytes.size());
+}
+
+std::optional<QByteArray> TempDrives::read(const QString& windowsPath) const
+{
+    const fs::path path = host(windowsPath);
+    if (path.empty() || !fs::is_regular_file(path)) {
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return QByteArray::fromStdString(bytes);
+}
+
+platform::MessageBox::Answer ScriptedMessageBoxes::show(const platform::MessageBox& box)
+{
+    shown.push_back(box);
+    if (answers.empty()) {
+        return box.defaultButton;
+    }
+    const auto answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+bool FakeDesktop::startProcess(const QString& program, const QStringList& arguments)
+{
+    started.push_back({program, arguments});
+    return startSucceeds;
+}
+
+TestWorld::TestWorld(bool withDriveD)
+    : drives(withDriveD), services{drives.map(), boxes, clock, desktop,
+                                   [this](QWidget* parent) {
+                                       auto* control = new FakeRemoteDesktop(parent);
+                                       controls.push_back(control);
+                                       return control;
+                                   }},
+      module(services)
+{
+}
+
+} // namespace tclink::test

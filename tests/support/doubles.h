@@ -1,0 +1,112 @@
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/desktop.h"
+#include "platform/drive_map.h"
+#include "platform/message_boxes.h"
+#include "platform/services.h"
+#include "session/rdp/remote_desktop_control.h"
+#include "startup/Module1.h"
+
+#include <QByteArray>
+#include <QTemporaryDir>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace tclink::test {
+
+// Drives C: and D: in a temporary folder. D: exists only when asked for.
+class TempDrives {
+public:
+    explicit TempDrives(bool withDriveD = false);
+
+    platform::DriveMap& map() { return map_; }
+    std::filesystem::path root() const;
+    std::filesystem::path driveC() const { return root() / "C"; }
+    std::filesystem::path driveD() const { return root() / "D"; }
+
+    // Host path of a Windows path (the folders need not exist).
+    std::filesystem::path host(const QString& windowsPath) const;
+    void write(const QString& windowsPath, const QByteArray& bytes) const;
+    // Content of the file, or nothing when it does not exist.
+    std::optional<QByteArray> read(const QString& windowsPath) const;
+
+private:
+    QTemporaryDir dir_;
+    platform::DriveMap map_;
+};
+
+// Records each box and answers it from a script; an unscripted box gets its default button.
+class ScriptedMessageBoxes : public platform::MessageBoxes {
+public:
+    platform::MessageBox::Answer show(const platform::MessageBox& box) override;
+
+    std::deque<platform::MessageBox::Answer> answers;
+    std::vector<platform::MessageBox> shown;
+};
+
+class TestClock : public platform::Clock {
+public:
+    QDateTime now() const override { return current; }
+    QDateTime current = QDateTime(QDate(2026, 12, 8), QTime(10, 0, 0));
+};
+
+class FakeDesktop : public platform::Desktop {
+public:
+    struct Started {
+        QString program;
+        QStringList arguments;
+    };
+
+    QRect taskbarRect() const override { return taskbar; }
+    QString programFilePath() const override { return programPath; }
+    bool startProcess(const QString& program, const QStringList& arguments) override;
+    void sleep(int milliseconds) override { sleeps.push_back(milliseconds); }
+    void endProgram() override { ++ends; }
+
+    QRect taskbar = QRect(0, 0, 0, 0);
+    QString programPath = QStringLiteral("/opt/tclink/tclink");
+    bool startSucceeds = true;
+    std::vector<Started> started;
+    std::vector<int> sleeps;
+    int ends = 0;
+};
+
+// A remote-desktop control that connects nowhere: it records what the window does with it,
+// and the test raises its events.
+class FakeRemoteDesktop : public rdp::RemoteDesktopControl {
+public:
+    using RemoteDesktopControl::RemoteDesktopControl;
+
+    QString Version() const override { return version; }
+    void Connect() override { ++connects; }
+    void RequestClose() override { ++closeRequests; }
+    void Disconnect() override { ++disconnects; }
+    qint32 ExtendedDisconnectReason() const override { return 0; }
+    void setClearTextPassword(const QString& value) override { password = value; }
+
+    QString version = QStringLiteral("2.11.7");
+    QString password;
+    int connects = 0;
+    int closeRequests = 0;
+    int disconnects = 0;
+};
+
+// The whole program's state with every platform piece doubled.
+class TestWorld {
+public:
+    explicit TestWorld(bool withDriveD = false);
+
+    TempDrives drives;
+    ScriptedMessageBoxes boxes;
+    TestClock clock;
+    FakeDesktop desktop;
+    std::vector<FakeRemoteDesktop*> controls; // in the order they were created
+    platform::Services services;
+    Module1 module;
+};
+
+} // namespace tclink::test

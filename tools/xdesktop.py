@@ -1,0 +1,139 @@
+"""A private X display for whole-program tests: Xvfb, a window manager, temporary drives,
+the program under test, xdotool to drive it and screenshots. Everything started here is
+ended by its process id."""
+
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+
+class Desktop:
+    def __init__(self, width=1280, height=800):
+        self.work = tempfile.mkdtemp(prefix="tclink-e2e-")
+        self.procs = []
+        read_fd, write_fd = os.pipe()
+        xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.procs.append(xvfb)
+        os.close(write_fd)
+        with os.fdopen(read_fd) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            self.close()
+            raise RuntimeError("Xvfb did not start")
+        self.env = dict(os.environ, DISPLAY=":" + number)
+        self.env.pop("QT_QPA_PLATFORM", None)
+        self.procs.append(subprocess.Popen(["openbox"], env=self.env,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        # Programs started before the window manager is up may never be mapped.
+        deadline = time.monotonic() + 10
+        while "window id" not in subprocess.run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                capture_output=True, text=True).stdout:
+            if time.monotonic() > deadline:
+                self.close()
+                raise RuntimeError("the window manager did not start")
+            time.sleep(0.05)
+        self.drive_c = os.path.join(self.work, "C")
+        self.drive_d = os.path.join(self.work, "D")
+        os.makedirs(self.drive_c)
+        self.program = None
+
+    def start(self, program, drive_d=False, extra_env=None, prefix=(), temporary_drives=True):
+        """Starts the program on this display, with temporary drives unless told otherwise;
+        its output goes to program.log in the work folder."""
+        env = dict(self.env)
+        if temporary_drives:
+            if drive_d:
+                os.makedirs(self.drive_d, exist_ok=True)
+            env.update(TCLINK_DRIVE_C=self.drive_c, TCLINK_DRIVE_D=self.drive_d)
+        env.update(extra_env or {})
+        with open(os.path.join(self.work, "program.log"), "wb") as log:
+            self.program = subprocess.Popen([*prefix, program], env=env, stdout=log,
+                                            stderr=subprocess.STDOUT)
+        self.procs.append(self.program)
+        return self.program
+
+    def xdotool(self, *args, timeout=10):
+        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
+                              timeout=timeout).stdout.strip()
+
+    def log_text(self):
+        with open(os.path.join(self.work, "program.log"), "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+    def wait_for(self, predicate, timeout, what):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            value = predicate()
+            if value:
+                return value
+            time.sleep(0.1)
+        raise AssertionError(f"timed out waiting for {what}")
+
+    def geometry(self, window):
+        """(x, y, width, height) of a window's client area on the screen."""
+        out = self.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+        return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+
+    def window(self, name, timeout=15):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            found = self.xdotool("search", "--onlyvisible", "--name", name)
+            if found:
+                window = found.split()[0]
+                # Wait until the window manager has placed and activated it.
+                self.xdotool("windowactivate", "--sync", window)
+                time.sleep(0.3)
+                return window
+            time.sleep(0.1)
+        raise AssertionError(f"no window named {name!r}")
+
+    def click(self, window, x, y):
+        self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
+
+    def type(self, window, text):
+        self.xdotool("windowactivate", "--sync", window)
+        self.xdotool("type", "--delay", "50", text)
+
+    def screenshot(self, path):
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=20)
+        return path
+
+    def pixel(self, path, x, y):
+        """The colour at (x, y) of a screenshot as (r, g, b)."""
+        out = subprocess.run(["convert", path, "-crop", f"1x1+{x}+{y}", "-depth", "8",
+                              "rgb:-"], capture_output=True, check=True).stdout
+        return tuple(out[:3])
+
+    def drive_file(self, drive, *parts):
+        root = self.drive_c if drive == "C" else self.drive_d
+        path = os.path.join(root, *parts)
+        if not os.path.exists(path):
+            return None
+        with open(path, "rb") as f:
+            return f.read()
+
+    def close(self):
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                proc.send_signal(signal.SIGTERM)
+        for proc in reversed(self.procs):
+            try:
+                proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
