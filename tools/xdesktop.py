@@ -63,6 +63,11 @@ class Desktop:
         return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
                               timeout=timeout).stdout.strip()
 
+    def xdotool_output(self, *command, timeout=10):
+        """Output of another X client run on this display."""
+        return subprocess.run(list(command), env=self.env, capture_output=True, text=True,
+                              timeout=timeout).stdout.strip()
+
     def log_text(self):
         with open(os.path.join(self.work, "program.log"), "rb") as f:
             return f.read().decode("utf-8", "replace")

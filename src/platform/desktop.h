@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+class QWidget;
+
 namespace tclink::platform {
 
 class DriveMap;
@@ -41,6 +43,10 @@ public:
 private:
     const DriveMap& drives_;
 };
+
+// Takes the window menu, and with it the close button, away from a top-level window and
+// gives it a sizing frame, so that the window system offers no way to close it.
+void removeWindowMenu(QWidget* window);
 
 // The program's file name without its extension ("tclink" for ".../tclink.exe").
 QString programName(const QString& programFilePath);

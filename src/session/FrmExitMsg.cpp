@@ -8,6 +8,7 @@
 #include "startup/Module1.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QLabel>
@@ -52,14 +53,21 @@ void FrmExitMsg::Form_Load()
         Label1[static_cast<size_t>(index)] = l;
         return l;
     };
-    label(1,
-          QStringLiteral(
-              "    尊敬的客户您好，备用服务器每次登录后仅能使用1小时，正常线路可能已经恢复，"
-              "请于下面时间内保存退出后切换正常线路，给您带来的不便敬请谅解！详情咨询：") +
-              SupportPhone,
-          twipsRect(525, 660, 4980, 930), platform::simSun(10.5))
-        ->setWordWrap(true);
-    Label1[1]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The notice fills its box in four lines; faces that stand in for SimSun space lines more
+    // widely, so the line height is set to a quarter of the box.
+    const QString noticeText =
+        QStringLiteral(
+            "    尊敬的客户您好，备用服务器每次登录后仅能使用1小时，正常线路可能已经恢复，"
+            "请于下面时间内保存退出后切换正常线路，给您带来的不便敬请谅解！详情咨询：") +
+        SupportPhone;
+    QLabel* notice = label(1, QString(), twipsRect(525, 660, 4980, 930), platform::simSun(10.5));
+    notice->setTextFormat(Qt::RichText);
+    const int lineHeight = notice->height() / 4;
+    notice->setText(QStringLiteral("<div style=\"white-space:pre-wrap; line-height:%1%\">%2</div>")
+                        .arg(100 * lineHeight / QFontMetrics(notice->font()).lineSpacing())
+                        .arg(noticeText.toHtmlEscaped()));
+    notice->setWordWrap(true);
+    notice->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     const QFont big = platform::simSun(14.25, true);
     label(2, QStringLiteral("岚拓软件将在"), twipsRect(735, 1845, 1800, 285), big)->adjustSize();
     label(3, QStringLiteral("180"), twipsRect(2550, 1845, 570, 285), big)
@@ -74,6 +82,13 @@ void FrmExitMsg::Form_Load()
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         move(screen->geometry().center() - rect().center());
     }
+}
+
+void FrmExitMsg::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The window system applies the window's flags when it is shown; the menu goes after that.
+    platform::removeWindowMenu(this);
 }
 
 void FrmExitMsg::closeEvent(QCloseEvent* event)

@@ -11,9 +11,9 @@
 #include "startup/Module1.h"
 
 #include <QCloseEvent>
-#include <QLoggingCategory>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QScreen>
 #include <QTimer>
 
@@ -125,6 +125,7 @@ void frmmain::placeStatusLabel()
 void frmmain::setStatus(const QString& text)
 {
     Label4->setText(text);
+    qCDebug(lcSession).noquote() << "status" << text;
 }
 
 void frmmain::Form_Activate()

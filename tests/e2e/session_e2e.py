@@ -1,0 +1,137 @@
+"""The whole program against the demo terminal server on a real X display: login, the status
+texts, the settings files, the session on screen, the end with the session; the netcom line;
+a closed port; the backup server's notice under a fast clock."""
+
+import os
+import sys
+import time
+import unittest
+
+TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+from peers import DemoServer, wait_until  # noqa: E402
+from xdesktop import Desktop  # noqa: E402
+
+PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
+SERVER = os.path.join(os.path.dirname(PROGRAM), "tclink-demo-server")
+SHOTS = os.environ.get("TCLINK_SCREENSHOTS", "")
+ID_LINE = b"5kedomra240815 7a "
+APP_BAND = (0, 84, 166)
+TRACE = {"QT_LOGGING_RULES": "tclink.*=true"}
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+
+# Places in the launcher, window-relative.
+LOGIN = (396 + 30, 83 + 26)
+NETCOM = (33 + 23 + 8, 72 + 62 + 14)
+BACKUP = (33 + 11 + 7, 72 + 106 + 13)
+
+
+def system_file(desk, name):
+    return desk.drive_file("C", "WINDOWS", "system", name)
+
+
+class Session(unittest.TestCase):
+    def configured(self, desk):
+        os.makedirs(os.path.join(desk.drive_c, "WINDOWS", "system"))
+        with open(os.path.join(desk.drive_c, "WINDOWS", "system", "id.txt"), "wb") as f:
+            f.write(ID_LINE)
+
+    def statuses(self, desk):
+        prefix = "tclink.session: status "
+        return [line[len(prefix):] for line in desk.log_text().splitlines()
+                if line.startswith(prefix)]
+
+    def boxes(self, desk):
+        prefix = "tclink.boxes: box "
+        return [line[len(prefix):] for line in desk.log_text().splitlines()
+                if line.startswith(prefix)]
+
+    def test_login_shows_the_session_and_the_program_ends_with_it(self):
+        with DemoServer(SERVER, "--session-seconds", "6", listen=["127.0.0.1:7011"]) as server, \
+                Desktop() as desk:
+            self.configured(desk)
+            program = desk.start(PROGRAM, extra_env=TRACE)
+            desk.click(desk.window("^Form2$"), *LOGIN)
+            session = desk.window("岚拓客户管理系统")
+            x, y, _, _ = desk.geometry(session)
+            shot = os.path.join(desk.work, "session.png")
+            wait_until(lambda: desk.pixel(desk.screenshot(shot), x + 2, y + 2) == APP_BAND, 20,
+                       "the session on screen")
+            if SHOTS:
+                desk.screenshot(os.path.join(SHOTS, "session.png"))
+            self.assertEqual(system_file(desk, "id.txt"), ID_LINE)
+            self.assertEqual(system_file(desk, "idbak.aaa"), ID_LINE)
+            self.assertEqual(system_file(desk, "xl.yp"), b"1")
+            self.assertEqual(program.wait(timeout=20), 0)  # the server logged off
+            self.assertEqual(self.statuses(desk), [
+                "程序正在连接服务器中......", "程序正在连接服务器中......",
+                "程序已成功连接服务器中，正在核对用户身份......", "核对用户身份成功！系统即将启动......"])
+            self.assertEqual(self.boxes(desk), [])
+            logins = server.events("login")
+            self.assertEqual(len(logins), 1)
+            self.assertEqual(logins[0][1]["user"], "7wobnekcuhink")
+            self.assertEqual(logins[0][1]["shell"], "E:\\khprogram\\V2011演示版\\bizdesk.exe")
+
+    def test_netcom_line_reaches_its_own_server(self):
+        with DemoServer(SERVER, listen=["127.0.0.2:7011"]) as server, Desktop() as desk:
+            self.configured(desk)
+            program = desk.start(PROGRAM, extra_env=TRACE)
+            launcher = desk.window("^Form2$")
+            desk.click(launcher, *NETCOM)
+            desk.click(launcher, *LOGIN)
+            wait_until(lambda: system_file(desk, "xl.yp") == b"3", 20, "the line file")
+            connects = {fields["addr"] for _, fields in server.events("connect")}
+            self.assertEqual(connects, {"127.0.0.2"})
+            self.assertIsNone(program.poll())
+
+    def test_a_closed_port_tells_the_user_and_writes_nothing(self):
+        with Desktop() as desk:  # nothing listens on the line's port
+            self.configured(desk)
+            program = desk.start(PROGRAM, extra_env=TRACE)
+            desk.click(desk.window("^Form2$"), *LOGIN)
+            box = desk.window("^系统提示$")
+            self.assertEqual(self.boxes(desk),
+                             ["系统提示 | 您的网络刚才已经断开了,请确定能上网后,再运行程序!"])
+            desk.xdotool("key", "--window", box, "Return")
+            self.assertEqual(program.wait(timeout=10), 0)
+            self.assertEqual(system_file(desk, "id.txt"), ID_LINE)
+            self.assertIsNone(system_file(desk, "idbak.aaa"))
+            self.assertIsNone(system_file(desk, "xl.yp"))
+
+    @unittest.skipUnless(os.path.exists(FAKETIME), "libfaketime is not installed")
+    def test_backup_server_notice_stays_on_top_and_cannot_be_closed(self):
+        with DemoServer(SERVER, listen=["127.0.0.1:7190"]) as server, Desktop() as desk:
+            # The program's clock starts at 10:00:00 and jumps ahead once the session runs
+            # (a sped-up clock would also cut the connection's own time-outs short).
+            clock_file = os.path.join(desk.work, "faketime")
+            with open(clock_file, "w") as f:
+                f.write("@2026-12-08 10:00:00\n")
+            clock = {"LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": clock_file,
+                     "FAKETIME_NO_CACHE": "1"}
+            self.configured(desk)
+            program = desk.start(PROGRAM, extra_env={**TRACE, **clock})
+            launcher = desk.window("^Form2$")
+            desk.click(launcher, *BACKUP)
+            desk.click(launcher, *LOGIN)
+            question = desk.window("^系统提示$")
+            desk.xdotool("key", "--window", question, "alt+y")
+            wait_until(lambda: "session shown" in desk.log_text(), 20, "the backup session")
+            self.assertEqual(server.events("login")[0][1]["port"], "7190")
+            with open(clock_file, "w") as f:
+                f.write("@2026-12-08 10:50:58\n")
+            notice = desk.window("^岚拓软件-备用服务器提示$", timeout=20)
+            if SHOTS:
+                time.sleep(1.5)
+                desk.screenshot(os.path.join(SHOTS, "backup-notice.png"))
+            state = desk.xdotool_output("xprop", "-id", notice, "_NET_WM_STATE")
+            self.assertIn("_NET_WM_STATE_ABOVE", state)
+            desk.xdotool("windowactivate", "--sync", notice)
+            desk.xdotool("key", "--window", notice, "alt+F4")
+            time.sleep(1)
+            self.assertIn(notice, desk.xdotool("search", "--onlyvisible", "--name", "备用服务器提示"))
+            self.assertIsNone(program.poll())
+            self.assertEqual(len(server.events("login")), 1)  # no second connection
+
+
+if __name__ == "__main__":
+    unittest.main()
