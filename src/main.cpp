@@ -1,10 +1,12 @@
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/drive_map.h"
+#include "platform/file_errors.h"
 #include "platform/message_boxes.h"
 #include "platform/services.h"
 #include "session/rdp/freerdp_control.h"
 #include "startup/Module1.h"
+#include "update/inet/curl_transfer_control.h"
 
 #include <QApplication>
 
@@ -17,9 +19,21 @@ int main(int argc, char** argv)
     tclink::platform::QtMessageBoxes boxes;
     tclink::platform::SystemClock clock;
     tclink::platform::HostDesktop desktop(drives);
-    tclink::platform::Services services{drives, boxes, clock, desktop, [](QWidget* parent) {
-                                            return new tclink::rdp::FreeRdpControl(parent);
-                                        }};
+    const auto makeRemoteDesktop = [](QWidget* parent) {
+        return new tclink::rdp::FreeRdpControl(parent);
+    };
+    const auto makeTransfer = [&drives](QObject* parent) {
+        return new tclink::inet::CurlTransferControl(
+            [&drives](const QString& windowsPath) {
+                if (const auto path = drives.resolve(windowsPath)) {
+                    return *path;
+                }
+                throw tclink::platform::driveNotReady();
+            },
+            parent);
+    };
+    tclink::platform::Services services{drives,      boxes, clock, desktop, makeRemoteDesktop,
+                                        makeTransfer};
 
     tclink::Module1 module(services);
     module.Main();

@@ -2,6 +2,7 @@
 ended by its process id."""
 
 import os
+import shutil
 import signal
 import subprocess
 import tempfile
@@ -53,6 +54,57 @@ class DemoServer:
                 self.proc.wait()
         if os.path.exists(self.report):
             os.unlink(self.report)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+class UpdateServers:
+    """The update web server (version file) and, when asked, the update FTP server of both
+    lines, serving files from a temporary root: ROOT/<line address>/qtm演示版/..."""
+
+    EDITION = "qtm演示版"
+
+    def __init__(self, revision="0", files=None, ftp=False, listen_http=(), listen_ftp=()):
+        self.root = tempfile.mkdtemp(prefix="tclink-update-")
+        self.procs = []
+        for line in ("127.0.0.1", "127.0.0.2"):
+            folder = os.path.join(self.root, line, self.EDITION)
+            os.makedirs(folder)
+            if revision is not None:
+                with open(os.path.join(folder, "ver.txt"), "w") as f:
+                    f.write(revision)
+            for name, data in (files or {}).items():
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(data)
+        servers = os.path.join(os.path.dirname(os.path.abspath(__file__)), "servers")
+        self._start([os.path.join(servers, "update-http"), "--root", self.root], listen_http)
+        if ftp:
+            self._start([os.path.join(servers, "update-ftp"), "--root", self.root], listen_ftp)
+
+    def _start(self, command, listen):
+        for endpoint in listen:
+            command += ["--listen", endpoint]
+        proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                text=True)
+        self.procs.append(proc)
+        if "ready" not in (proc.stdout.readline() or ""):
+            self.close()
+            raise RuntimeError(f"{os.path.basename(command[0])} did not start")
+
+    def close(self):
+        for proc in self.procs:
+            if proc.poll() is None:
+                proc.send_signal(signal.SIGTERM)
+                try:
+                    proc.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    proc.kill()
+                    proc.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
         return self

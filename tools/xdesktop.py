@@ -87,15 +87,16 @@ class Desktop:
         values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
         return int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
 
-    def window(self, name, timeout=15):
+    def window(self, name, timeout=15, activate=True):
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             found = self.xdotool("search", "--onlyvisible", "--name", name)
             if found:
                 window = found.split()[0]
-                # Wait until the window manager has placed and activated it.
-                self.xdotool("windowactivate", "--sync", window)
-                time.sleep(0.3)
+                if activate:
+                    # Wait until the window manager has placed and activated it.
+                    self.xdotool("windowactivate", "--sync", window)
+                    time.sleep(0.3)
                 return window
             time.sleep(0.1)
         raise AssertionError(f"no window named {name!r}")

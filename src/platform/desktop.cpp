@@ -39,6 +39,15 @@ QString translate(const DriveMap& drives, const QString& argument)
     return host;
 }
 
+QStringList translateAll(const DriveMap& drives, const QStringList& arguments)
+{
+    QStringList host;
+    for (const QString& argument : arguments) {
+        host << translate(drives, argument);
+    }
+    return host;
+}
+
 } // namespace
 
 QRect HostDesktop::taskbarRect() const
@@ -65,11 +74,27 @@ QString HostDesktop::programFilePath() const
 
 bool HostDesktop::startProcess(const QString& program, const QStringList& arguments)
 {
-    QStringList hostArguments;
-    for (const QString& argument : arguments) {
-        hostArguments << translate(drives_, argument);
+    return QProcess::startDetached(translate(drives_, program), translateAll(drives_, arguments));
+}
+
+std::optional<int> HostDesktop::runProcess(const QString& program, const QStringList& arguments,
+                                           int timeoutMs)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedChannels);
+    process.start(translate(drives_, program), translateAll(drives_, arguments));
+    if (!process.waitForStarted()) {
+        return std::nullopt;
     }
-    return QProcess::startDetached(translate(drives_, program), hostArguments);
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return std::nullopt;
+    }
+    if (process.exitStatus() != QProcess::NormalExit) {
+        return std::nullopt;
+    }
+    return process.exitCode();
 }
 
 void HostDesktop::sleep(int milliseconds)

@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class QWidget;
 
@@ -22,6 +23,10 @@ public:
     // Starts a program and does not wait for it; false when it could not be started.
     // Arguments that are drive paths ("C:\...") are passed as the host paths they stand for.
     virtual bool startProcess(const QString& program, const QStringList& arguments) = 0;
+    // Runs a program and waits for it, at most `timeoutMs`; its exit code, or nothing when it
+    // could not be started or did not finish in time (it is then ended). Arguments as above.
+    virtual std::optional<int> runProcess(const QString& program, const QStringList& arguments,
+                                          int timeoutMs) = 0;
     // Blocks the calling thread.
     virtual void sleep(int milliseconds) = 0;
     // Ends the program at once: no window's close handling runs, nothing more is written.
@@ -37,6 +42,8 @@ public:
     QRect taskbarRect() const override;
     QString programFilePath() const override;
     bool startProcess(const QString& program, const QStringList& arguments) override;
+    std::optional<int> runProcess(const QString& program, const QStringList& arguments,
+                                  int timeoutMs) override;
     void sleep(int milliseconds) override;
     [[noreturn]] void endProgram() override;
 
@@ -47,6 +54,13 @@ private:
 // Takes the window menu, and with it the close button, away from a top-level window and
 // gives it a sizing frame, so that the window system offers no way to close it.
 void removeWindowMenu(QWidget* window);
+
+// The suffix of executable files on this platform.
+#ifdef Q_OS_WIN
+inline const QString ExecutableSuffix = QStringLiteral(".exe");
+#else
+inline const QString ExecutableSuffix;
+#endif
 
 // The program's file name without its extension ("tclink" for ".../tclink.exe").
 QString programName(const QString& programFilePath);

@@ -6,6 +6,9 @@
 namespace tclink::rdp {
 class RemoteDesktopControl;
 }
+namespace tclink::inet {
+class InternetTransferControl;
+}
 
 namespace tclink::platform {
 
@@ -23,6 +26,8 @@ struct Services {
     Desktop& desktop;
     // Creates a remote-desktop control hosted in `parent`.
     std::function<rdp::RemoteDesktopControl*(QWidget* parent)> makeRemoteDesktop;
+    // Creates an Internet transfer control owned by `parent`.
+    std::function<inet::InternetTransferControl*(QObject* parent)> makeTransfer;
 };
 
 } // namespace tclink::platform

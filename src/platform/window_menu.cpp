@@ -25,10 +25,12 @@ constexpr uint32_t DecorTitle = 1u << 3;
 void removeWindowMenu(QWidget* window)
 {
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11) {
+    xcb_connection_t* connection = x11 && QGuiApplication::platformName() == QLatin1String("xcb")
+                                       ? x11->connection()
+                                       : nullptr;
+    if (!connection) {
         return; // other window systems take the window flags as they are
     }
-    xcb_connection_t* connection = x11->connection();
     const char name[] = "_MOTIF_WM_HINTS";
     xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);

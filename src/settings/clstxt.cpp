@@ -2,6 +2,7 @@
 
 #include "platform/ansi_text.h"
 #include "platform/drive_map.h"
+#include "platform/file_errors.h"
 #include "platform/runtime_error.h"
 #include "settings/settings_paths.h"
 
@@ -19,37 +20,16 @@ namespace fs = std::filesystem;
 namespace tclink::settings {
 namespace {
 
-// The numbers and texts of the run-time errors the user is shown.
 [[noreturn]] void fail(int errorNumber)
 {
-    switch (errorNumber) {
-    case ENOENT:
-    case ENOTDIR:
-        throw RuntimeError(76, QStringLiteral("路径未找到"));
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        throw RuntimeError(70, QStringLiteral("没有权限"));
-    case ENOSPC:
-    case EDQUOT:
-        throw RuntimeError(61, QStringLiteral("磁盘已满"));
-    case EIO:
-        throw RuntimeError(57, QStringLiteral("设备 I/O 错误"));
-    default:
-        throw RuntimeError(75, QStringLiteral("路径/文件访问错误"));
-    }
-}
-
-[[noreturn]] void driveNotReady()
-{
-    throw RuntimeError(71, QStringLiteral("磁盘未准备好"));
+    throw platform::fileError(errorNumber);
 }
 
 fs::path resolveOrFail(const platform::DriveMap& drives, const QString& path)
 {
     const auto resolved = drives.resolve(path);
     if (!resolved) {
-        driveNotReady();
+        throw platform::driveNotReady();
     }
     return *resolved;
 }

@@ -8,6 +8,7 @@
 #include "session/frmmain.h"
 #include "settings/clstxt.h"
 #include "settings/settings_paths.h"
+#include "update/frmupdate.h"
 
 namespace tclink {
 
@@ -18,6 +19,7 @@ Module1::~Module1()
     delete frmExitMsg_;
     delete frmmain_;
     delete frmbegin_;
+    delete frmupdate_;
 }
 
 void Module1::Main()
@@ -25,12 +27,16 @@ void Module1::Main()
     HasDriveD = !services.drives.firstEntry(QChar('D')).isEmpty();
     LineCode = settings::clstxt(services.drives).txtread(settings::lineFile(HasDriveD));
     try {
-        showFrmbegin();
+        showFrmupdate();
     } catch (const RuntimeError& error) {
         services.boxes.show(platform::notice(error.description(), QString::number(error.number())));
     }
 }
 
+update::frmupdate* Module1::frmupdate() const
+{
+    return frmupdate_;
+}
 launcher::frmbegin* Module1::frmbegin() const
 {
     return frmbegin_;
@@ -42,6 +48,15 @@ session::frmmain* Module1::frmmain() const
 session::FrmExitMsg* Module1::FrmExitMsg() const
 {
     return frmExitMsg_;
+}
+
+update::frmupdate& Module1::showFrmupdate()
+{
+    if (!frmupdate_) {
+        frmupdate_ = new update::frmupdate(*this);
+    }
+    frmupdate_->show();
+    return *frmupdate_;
 }
 
 launcher::frmbegin& Module1::showFrmbegin()

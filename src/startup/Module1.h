@@ -9,6 +9,9 @@
 namespace tclink::launcher {
 class frmbegin;
 }
+namespace tclink::update {
+class frmupdate;
+}
 namespace tclink::session {
 class frmmain;
 class FrmExitMsg;
@@ -39,16 +42,19 @@ public:
     void Main();
 
     // Each window, created if it does not exist yet and shown modeless without an owner.
+    update::frmupdate& showFrmupdate();
     launcher::frmbegin& showFrmbegin();
     session::frmmain& showFrmmain();
     session::FrmExitMsg& showFrmExitMsg();
 
     // The windows that exist now (null otherwise).
+    update::frmupdate* frmupdate() const;
     launcher::frmbegin* frmbegin() const;
     session::frmmain* frmmain() const;
     session::FrmExitMsg* FrmExitMsg() const;
 
 private:
+    QPointer<update::frmupdate> frmupdate_;
     QPointer<launcher::frmbegin> frmbegin_;
     QPointer<session::frmmain> frmmain_;
     QPointer<session::FrmExitMsg> frmExitMsg_;

@@ -8,9 +8,22 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
 from xdesktop import Desktop  # noqa: E402
+from peers import UpdateServers  # noqa: E402
 
 PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
 SHOTS = os.environ.get("TCLINK_SCREENSHOTS", "")
+
+UPDATES = None
+
+
+def setUpModule():
+    # The update check comes first at every start; its server has nothing newer.
+    global UPDATES
+    UPDATES = UpdateServers(revision="0")
+
+
+def tearDownModule():
+    UPDATES.close()
 
 
 class Launcher(unittest.TestCase):

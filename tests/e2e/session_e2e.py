@@ -9,7 +9,7 @@ import unittest
 
 TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
 sys.path.insert(0, TOOLS)
-from peers import DemoServer, wait_until  # noqa: E402
+from peers import DemoServer, UpdateServers, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
 PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
@@ -28,6 +28,18 @@ BACKUP = (33 + 11 + 7, 72 + 106 + 13)
 
 def system_file(desk, name):
     return desk.drive_file("C", "WINDOWS", "system", name)
+
+UPDATES = None
+
+
+def setUpModule():
+    # The update check comes first at every start; its server has nothing newer.
+    global UPDATES
+    UPDATES = UpdateServers(revision="0")
+
+
+def tearDownModule():
+    UPDATES.close()
 
 
 class Session(unittest.TestCase):

@@ -2,6 +2,7 @@
 #include "support/doubles.h"
 
 #include <QRadioButton>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using tclink::test::TestWorld;
@@ -24,7 +25,9 @@ TEST(Startup, DriveDCountsOnlyWithAnEntryAndTheLineComesFromItsFolder)
         world.module.Main();
         EXPECT_EQ(world.module.HasDriveD, c.hasDriveD);
         EXPECT_EQ(world.module.LineCode, c.lineCode);
-        ASSERT_NE(world.module.frmbegin(), nullptr);
+        // The update window comes first and opens the launcher when nothing is newer.
+        ASSERT_NE(world.module.frmupdate(), nullptr);
+        QTRY_VERIFY(world.module.frmbegin() != nullptr);
         EXPECT_EQ(world.module.frmbegin()->Option3->isChecked(), c.lineCode == "3");
     }
 }
@@ -36,5 +39,20 @@ TEST(Startup, AMissingLineFileLeavesTheLineEmpty)
     world.module.Main();
     EXPECT_TRUE(world.module.HasDriveD);
     EXPECT_TRUE(world.module.LineCode.isEmpty());
+    QTRY_VERIFY(world.module.frmbegin() != nullptr);
     EXPECT_TRUE(world.module.frmbegin()->Option2->isChecked());
+}
+
+TEST(Startup, AnUpdateWindowThatCannotBeMadeIsToldAndNothingOpens)
+{
+    TestWorld world;
+    world.services.makeTransfer = [](QObject*) -> tclink::inet::InternetTransferControl* {
+        throw tclink::RuntimeError(35750, QStringLiteral("无法打开传输连接"));
+    };
+    world.module.Main();
+    ASSERT_EQ(world.boxes.shown.size(), 1u);
+    EXPECT_EQ(world.boxes.shown[0].title, QStringLiteral("35750"));
+    EXPECT_EQ(world.boxes.shown[0].prompt, QStringLiteral("无法打开传输连接"));
+    EXPECT_EQ(world.module.frmupdate(), nullptr);
+    EXPECT_EQ(world.module.frmbegin(), nullptr);
 }

@@ -1,5 +1,6 @@
 #include "support/doubles.h"
 
+#include <QTimer>
 #include <fstream>
 #include <iterator>
 
@@ -62,12 +63,51 @@ bool FakeDesktop::startProcess(const QString& program, const QStringList& argume
     return startSucceeds;
 }
 
+std::optional<int> FakeDesktop::runProcess(const QString& program, const QStringList& arguments,
+                                           int)
+{
+    ran.push_back({program, arguments});
+    return onRun ? onRun(ran.back()) : std::optional<int>(0);
+}
+
+QString FakeTransfer::OpenURL(const QString& url, int)
+{
+    openedUrls.push_back(url);
+    if (error) {
+        throw *error;
+    }
+    return body;
+}
+
+void FakeTransfer::Execute(const QString&, const QString& operation)
+{
+    operations.push_back(operation);
+    if (onExecute) {
+        onExecute(*this);
+    }
+    executing = !states.empty();
+    QTimer::singleShot(0, this, [this] {
+        const std::vector<int> played = states;
+        for (const int state : played) {
+            emit StateChanged(state);
+        }
+        executing = false;
+    });
+}
+
 TestWorld::TestWorld(bool withDriveD)
-    : drives(withDriveD), services{drives.map(), boxes, clock, desktop,
+    : drives(withDriveD), services{drives.map(),
+                                   boxes,
+                                   clock,
+                                   desktop,
                                    [this](QWidget* parent) {
                                        auto* control = new FakeRemoteDesktop(parent);
                                        controls.push_back(control);
                                        return control;
+                                   },
+                                   [this](QObject* parent) {
+                                       transfer = new FakeTransfer(parent);
+                                       return transfer;
                                    }},
       module(services)
 {

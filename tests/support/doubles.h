@@ -4,14 +4,17 @@
 #include "platform/desktop.h"
 #include "platform/drive_map.h"
 #include "platform/message_boxes.h"
+#include "platform/runtime_error.h"
 #include "platform/services.h"
 #include "session/rdp/remote_desktop_control.h"
 #include "startup/Module1.h"
+#include "update/inet/transfer_control.h"
 
 #include <QByteArray>
 #include <QTemporaryDir>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -64,6 +67,8 @@ public:
     QRect taskbarRect() const override { return taskbar; }
     QString programFilePath() const override { return programPath; }
     bool startProcess(const QString& program, const QStringList& arguments) override;
+    std::optional<int> runProcess(const QString& program, const QStringList& arguments,
+                                  int timeoutMs) override;
     void sleep(int milliseconds) override { sleeps.push_back(milliseconds); }
     void endProgram() override { ++ends; }
 
@@ -71,6 +76,9 @@ public:
     QString programPath = QStringLiteral("/opt/tclink/tclink");
     bool startSucceeds = true;
     std::vector<Started> started;
+    std::vector<Started> ran;
+    // Runs in place of a waited-for program; its result is the exit code.
+    std::function<std::optional<int>(const Started&)> onRun;
     std::vector<int> sleeps;
     int ends = 0;
 };
@@ -95,6 +103,30 @@ public:
     int disconnects = 0;
 };
 
+// A transfer control that transfers nothing: OpenURL answers from a script (a body, or an
+// error to throw), Execute records the operation and plays the scripted notifications.
+class FakeTransfer : public inet::InternetTransferControl {
+public:
+    using InternetTransferControl::InternetTransferControl;
+
+    QString OpenURL(const QString& url, int dataType) override;
+    void Execute(const QString& url, const QString& operation) override;
+    bool StillExecuting() const override { return executing; }
+    int ResponseCode() const override { return 0; }
+    QString ResponseInfo() const override { return {}; }
+
+    QString body;
+    std::optional<RuntimeError> error;
+    std::vector<QString> openedUrls;
+    std::vector<QString> operations;
+    // Runs inside Execute.
+    std::function<void(FakeTransfer&)> onExecute;
+    // Raised one after the other once Execute has returned, as the real transfer does;
+    // the transfer is busy until the last one.
+    std::vector<int> states;
+    bool executing = false;
+};
+
 // The whole program's state with every platform piece doubled.
 class TestWorld {
 public:
@@ -105,6 +137,7 @@ public:
     TestClock clock;
     FakeDesktop desktop;
     std::vector<FakeRemoteDesktop*> controls; // in the order they were created
+    FakeTransfer* transfer = nullptr;         // the last one created
     platform::Services services;
     Module1 module;
 };

@@ -54,9 +54,13 @@ protected:
         control.AdvancedSettings2.RDPPort = 7011;
     }
 
+    // The markers of one kind, without those still being written (*.tmp).
     QStringList markers(const QString& prefix) const
     {
-        return QDir(state->filePath("markers")).entryList({prefix + ".*"}, QDir::Files);
+        QStringList names =
+            QDir(state->filePath("markers")).entryList({prefix + ".*"}, QDir::Files);
+        names.removeIf([](const QString& name) { return name.endsWith(".tmp"); });
+        return names;
     }
 
     static inline QTemporaryDir* state = nullptr;
@@ -84,11 +88,19 @@ TEST_F(XrdpTest, StartProgramRunsAndItsEndEndsTheSession)
     ASSERT_TRUE(log.waitFor("OnConnected", 10000)) << log.names.join(',').toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !markers("started").isEmpty(); }, 20000))
         << "the start program did not start";
+    // Ended before xrdp has connected to the session's channel server, the session's end
+    // would reach no client for about 16 s: the marker says whether that connection stands.
+    QFile marker(state->filePath("markers/" + markers("started").first()));
+    ASSERT_TRUE(marker.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(marker.readAll().split('\n').contains("session=ready"))
+        << "xrdp did not finish setting up the session";
 
     QFile stop(state->filePath("stop-bizdesk"));
     ASSERT_TRUE(stop.open(QIODevice::WriteOnly));
     stop.close();
+    const qint64 stoppedAt = log.elapsed();
     ASSERT_TRUE(log.waitFor("OnDisconnected", 10000));
+    EXPECT_LT(log.disconnectedAt - stoppedAt, 3000) << "the session's end came late";
     EXPECT_EQ(log.reason, 2); // the session's user logged off
     EXPECT_EQ(control.ExtendedDisconnectReason(), 12);
     QFile::remove(stop.fileName());

@@ -1,0 +1,331 @@
+#include "update/frmupdate.h"
+
+#include "platform/desktop.h"
+#include "platform/drive_map.h"
+#include "platform/file_errors.h"
+#include "platform/leading_number.h"
+#include "platform/look.h"
+#include "platform/message_boxes.h"
+#include "platform/runtime_error.h"
+#include "settings/settings_paths.h"
+#include "startup/Module1.h"
+#include "update/inet/transfer_control.h"
+#include "update/program_files.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace tclink::update {
+
+using platform::MessageBox;
+
+namespace {
+
+constexpr int VersionFilePort = 9002;
+constexpr int FtpPort = 21;
+const QString FtpUser = QStringLiteral("lantoxz");
+const QString FtpPassword = QStringLiteral("k7r3m9t1q5w8");
+const QString WinRarOnC = QStringLiteral("C:\\Program Files\\WinRAR\\winrar.exe");
+const QString WinRarOnD = QStringLiteral("D:\\Program Files\\WinRAR\\winrar.exe");
+const QString DownloadedArchive = QStringLiteral("c:\\windows\\tclink");
+const QString DownloadedProgram = QStringLiteral("c:\\windows\\tclink.exe");
+const QString DownloadFolder = QStringLiteral("c:\\windows\\");
+// The unpacker gets this long at most; a program it has not finished is never installed.
+constexpr int UnpackTimeoutMs = 60000;
+
+const QString StatusChecking = QStringLiteral("正在检测软件是否有新的版本。。。。。。");
+
+QString stateText(int state)
+{
+    switch (state) {
+    case inet::icHostResolvingHost:
+        return QStringLiteral("正在查询升级服务器的IP地址。。。。。。");
+    case inet::icHostResolved:
+        return QStringLiteral("成功地找到升级服务器的IP地址。。。。。。");
+    case inet::icConnecting:
+        return QStringLiteral("正在与升级服务器连接。。。。。。");
+    case inet::icConnected:
+        return QStringLiteral("已与升级服务器连接成功。。。。。。");
+    case inet::icRequesting:
+        return QStringLiteral("正在向升级服务器发送请求。。。。。。");
+    case inet::icRequestSent:
+        return QStringLiteral("发送升级请求已成功。。。。。。");
+    case inet::icReceivingResponse:
+        return QStringLiteral("在接收升级服务器的新版本软件。。。。。。");
+    case inet::icResponseReceived:
+        return QStringLiteral("正在从升级服务器下载新版本软件。。。。。。");
+    case inet::icDisconnecting:
+        return QStringLiteral("正在解除与升级服务器的连接。。。。。。");
+    case inet::icDisconnected:
+        return QStringLiteral("已成功地与升级服务器解除了连接。。。。。。");
+    case inet::icError:
+        return QStringLiteral("与升级服务器通讯时出现了错误。。。。。。");
+    default:
+        return {};
+    }
+}
+
+void processEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+} // namespace
+
+bool acceptableRevision(const QString& text)
+{
+    return platform::leadingNumber(text) > 0 && !text.isEmpty() && text.size() <= 4;
+}
+
+frmupdate::frmupdate(Module1& module) : QWidget(nullptr, Qt::FramelessWindowHint), module_(module)
+{
+    setWindowTitle(QStringLiteral("升级程序"));
+    setWindowIcon(platform::programIcon());
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(platform::pixels(6510), platform::pixels(2385));
+    setAutoFillBackground(true);
+    QPalette background = palette();
+    background.setColor(QPalette::Window, QColor(0, 0, 255));
+    background.setColor(QPalette::WindowText, platform::highlightTextColour());
+    setPalette(background);
+
+    Label1 = new QLabel(StatusChecking, this);
+    Label1->move(platform::pixels(480), platform::pixels(720));
+    Label1->setFont(platform::simSun(12));
+    ProgressBar1 = new QProgressBar(this);
+    ProgressBar1->setGeometry(platform::twipsRect(480, 1320, 5535, 375));
+    ProgressBar1->setTextVisible(false);
+    Inet1 = module_.services.makeTransfer(this);
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1000);
+    connect(Timer1, &QTimer::timeout, this, &frmupdate::Timer1_Timer);
+    connect(Inet1, &inet::InternetTransferControl::StateChanged, this,
+            &frmupdate::Inet1_StateChanged);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        move(screen->geometry().center() - rect().center());
+    }
+    Form_Load();
+}
+
+void frmupdate::Form_Load()
+{
+    setStatus(StatusChecking);
+    Timer1->stop();
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    CheckPending = 1;
+}
+
+bool frmupdate::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WindowActivate) {
+        Form_Activate();
+    } else if (event->type() == QEvent::Show) {
+        // A window manager that does not activate the window must not stop the program here.
+        QTimer::singleShot(1000, this, &frmupdate::Form_Activate);
+    }
+    return handled;
+}
+
+void frmupdate::setStatus(const QString& text)
+{
+    Label1->setText(text);
+    Label1->adjustSize();
+}
+
+void frmupdate::Form_Activate()
+{
+    // The check runs once; the window is activated again when its message box closes.
+    if (activated_) {
+        return;
+    }
+    activated_ = true;
+    try {
+        if (CheckPending == 1) {
+            Inet1->Protocol = inet::icHTTP;
+            UpdateServerAddress =
+                module_.LineCode == QLatin1String("3") ? NetcomServer : TelecomServer;
+            const QString url = QStringLiteral("http://") + UpdateServerAddress +
+                                QStringLiteral(":%1/\\").arg(VersionFilePort) + EditionName +
+                                QStringLiteral("\\ver.txt");
+            const QString revision = settings::trimSpaces(Inet1->OpenURL(url, inet::icString));
+            if (acceptableRevision(revision) &&
+                platform::leadingNumber(revision) > double(VersionRevision)) {
+                const auto answer = module_.services.boxes.show(MessageBox{
+                    QStringLiteral(
+                        "有最新版本，是否升级？单击是：软件将自动升级。点否：软件不升级进入系统。"),
+                    QString(), MessageBox::Buttons::YesNo, MessageBox::Icon::Information,
+                    MessageBox::Answer::Yes});
+                if (answer == MessageBox::Answer::Yes) {
+                    DownloadUpdate();
+                    return;
+                }
+            }
+            module_.showFrmbegin();
+        }
+        close();
+    } catch (const RuntimeError& error) {
+        module_.services.boxes.show(
+            platform::notice(error.description(), QString::number(error.number())));
+        module_.services.desktop.endProgram();
+    }
+}
+
+bool frmupdate::exists(const QString& windowsPath) const
+{
+    const auto path = module_.services.drives.resolve(windowsPath);
+    std::error_code error;
+    return path && fs::exists(*path, error);
+}
+
+void frmupdate::remove(const QString& windowsPath) const
+{
+    const auto path = module_.services.drives.resolve(windowsPath);
+    std::error_code error;
+    if (!path) {
+        throw platform::driveNotReady();
+    }
+    if (!fs::remove(*path, error) && error) {
+        throw platform::fileError(error.value());
+    }
+}
+
+void frmupdate::DownloadUpdate()
+{
+    Inet1->Protocol = inet::icFTP;
+    Inet1->RemoteHost = UpdateServerAddress;
+    Inet1->UserName = FtpUser;
+    Inet1->Password = FtpPassword;
+    Inet1->RemotePort = FtpPort;
+    Timer1->start();
+    UseArchive = 1;
+    WinRarPath.clear();
+    if (exists(WinRarOnC)) {
+        WinRarPath = WinRarOnC;
+    } else if (exists(WinRarOnD)) {
+        WinRarPath = WinRarOnD;
+    } else {
+        UseArchive = 0;
+    }
+    if (exists(DownloadedProgram)) {
+        remove(DownloadedProgram);
+    }
+    if (UseArchive == 1 && exists(DownloadedArchive)) {
+        remove(DownloadedArchive);
+    }
+    // The system folder of a Windows machine always exists; a mapped drive may lack it.
+    if (const auto folder = module_.services.drives.resolve(DownloadFolder)) {
+        std::error_code error;
+        fs::create_directories(*folder, error);
+    }
+    module_.services.desktop.sleep(1000);
+    const QString remote =
+        QStringLiteral("\\") + EditionName +
+        (UseArchive == 1 ? QStringLiteral("\\tclink.rar") : QStringLiteral("\\tclink.exe"));
+    const QString local = UseArchive == 1 ? DownloadedArchive : DownloadedProgram;
+    Inet1->Execute(QString(), QStringLiteral("get  ") + remote + QStringLiteral("  ") + local);
+    // The transfer's notifications and the timer's ticks run in here; waiting sleeps until
+    // the next event instead of polling.
+    while (Inet1->StillExecuting()) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    CheckPending = 0;
+    module_.services.desktop.endProgram();
+}
+
+void frmupdate::Inet1_StateChanged(int State)
+{
+    if (State == inet::icResponseCompleted) {
+        completeUpdate();
+        return;
+    }
+    if (const QString text = stateText(State); !text.isEmpty()) {
+        setStatus(text);
+    }
+}
+
+void frmupdate::Timer1_Timer()
+{
+    if (ProgressBar1->maximum() > ProgressBar1->value()) {
+        ProgressBar1->setValue(ProgressBar1->value() + 1);
+    } else {
+        ProgressBar1->setMaximum(ProgressBar1->value() + 100);
+    }
+}
+
+void frmupdate::unpack()
+{
+    setStatus(QStringLiteral("正在解压下载的新版本软件。。。。。。"));
+    processEvents();
+    // The unpacker is waited for; a program it did not finish unpacking is not installed.
+    const auto exitCode = module_.services.desktop.runProcess(
+        WinRarPath, {QStringLiteral("e"), QStringLiteral("-o+"), DownloadedArchive, DownloadFolder},
+        UnpackTimeoutMs);
+    if (exitCode != 0 && exists(DownloadedProgram)) {
+        remove(DownloadedProgram);
+    }
+    processEvents();
+}
+
+void frmupdate::completeUpdate()
+{
+    platform::Desktop& desktop = module_.services.desktop;
+    try {
+        setStatus(QStringLiteral("下载成功，正在关闭老版本软件准备替换。。。。。。"));
+        processEvents();
+        if (ProgressBar1->maximum() > ProgressBar1->value()) {
+            ProgressBar1->setValue(ProgressBar1->maximum() - 2);
+        }
+        if (ProgressBar1->maximum() > ProgressBar1->value()) {
+            ProgressBar1->setValue(ProgressBar1->maximum() - 1);
+        }
+        if (UseArchive == 1) {
+            unpack();
+        }
+        setStatus(QStringLiteral("正在替换老版本。。。。。。"));
+        processEvents();
+        const QDir folder = QFileInfo(desktop.programFilePath()).absoluteDir();
+        const fs::path program =
+            folder.filePath(QStringLiteral("tclink") + platform::ExecutableSuffix).toStdString();
+        const fs::path previous =
+            folder.filePath(QStringLiteral("tclinkold") + platform::ExecutableSuffix).toStdString();
+        std::error_code error;
+        if (fs::exists(previous, error) && !fs::remove(previous, error) && error) {
+            throw platform::fileError(error.value());
+        }
+        desktop.sleep(1000);
+        processEvents();
+        desktop.sleep(1000);
+        ProgressBar1->setValue(ProgressBar1->maximum());
+        const auto downloaded = module_.services.drives.resolve(DownloadedProgram);
+        if (downloaded && fs::exists(*downloaded, error)) {
+            replaceProgram(*downloaded, program, previous);
+            setStatus(QStringLiteral("软件更新成功，正在启动新程序。。。。。。"));
+        } else {
+            setStatus(QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
+        }
+        if (!desktop.startProcess(QString::fromStdString(program.string()), {})) {
+            throw platform::fileNotFound();
+        }
+    } catch (const RuntimeError& error) {
+        module_.services.boxes.show(
+            platform::notice(error.description(), QString::number(error.number())));
+    }
+    CheckPending = 0;
+    desktop.endProgram();
+}
+
+} // namespace tclink::update

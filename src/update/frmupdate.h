@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QProgressBar;
+class QTimer;
+
+namespace tclink {
+class Module1;
+}
+namespace tclink::inet {
+class InternetTransferControl;
+}
+
+namespace tclink::update {
+
+// The update window, the first window of a run. When it first becomes active it asks the
+// update server of the remembered line for the newest revision; if the server has a newer
+// one and the user agrees, it downloads, unpacks and installs it and starts it. Otherwise it
+// opens the launcher and closes.
+class frmupdate : public QWidget {
+    Q_OBJECT
+public:
+    explicit frmupdate(Module1& module);
+
+    void Form_Activate();
+    void DownloadUpdate();
+    void Inet1_StateChanged(int State);
+    void Timer1_Timer();
+
+    QLabel* Label1;
+    QProgressBar* ProgressBar1;
+    inet::InternetTransferControl* Inet1;
+    QTimer* Timer1;
+
+    int CheckPending = 0;
+    QString UpdateServerAddress;
+    int UseArchive = 0;
+    QString WinRarPath;
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void Form_Load();
+    void completeUpdate();
+    void unpack();
+    void setStatus(const QString& text);
+    bool exists(const QString& windowsPath) const;
+    void remove(const QString& windowsPath) const;
+
+    Module1& module_;
+    bool activated_ = false;
+};
+
+// Whether a revision text from the update server names a usable revision (the text is
+// already trimmed): a positive value and one to four characters.
+bool acceptableRevision(const QString& text);
+
+} // namespace tclink::update

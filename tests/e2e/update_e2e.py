@@ -1,0 +1,134 @@
+"""Self-update of the whole program on a real X display, against the real update web and FTP
+servers: the bare program without an unpacker, the archive with the unpacker on D:, an archive
+without the program, the answer No, and an update server that cannot be reached."""
+
+import io
+import os
+import shutil
+import signal
+import stat
+import sys
+import tempfile
+import time
+import unittest
+
+TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+sys.path.insert(0, os.path.join(TOOLS, "servers"))
+import rar4  # noqa: E402
+from peers import UpdateServers, wait_until  # noqa: E402
+from xdesktop import Desktop  # noqa: E402
+
+PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
+TRACE = {"QT_LOGGING_RULES": "tclink.*=true"}
+QUESTION = "有最新版本，是否升级？"
+
+
+def new_program(marker):
+    """A stand-in for the new program: it leaves a marker file when it starts."""
+    return f"#!/bin/sh\necho started > '{marker}'\n".encode()
+
+
+def rar(entries):
+    out = io.BytesIO()
+    with tempfile.NamedTemporaryFile(delete=False) as f:
+        path = f.name
+    rar4.write(path, entries)
+    with open(path, "rb") as f:
+        out.write(f.read())
+    os.unlink(path)
+    return out.getvalue()
+
+
+class Update(unittest.TestCase):
+    def setUp(self):
+        self.desk = Desktop()
+        self.folder = os.path.join(self.desk.work, "program")
+        os.makedirs(self.folder)
+        self.installed = os.path.join(self.folder, "tclink")
+        shutil.copy2(PROGRAM, self.installed)
+        with open(PROGRAM, "rb") as f:
+            self.old_bytes = f.read()
+        self.marker = os.path.join(self.desk.work, "new-program-started")
+
+    def tearDown(self):
+        self.desk.close()
+
+    def boxes(self):
+        prefix = "tclink.boxes: box "
+        return [line[len(prefix):] for line in self.desk.log_text().splitlines()
+                if line.startswith(prefix)]
+
+    def answer_question(self, key):
+        wait_until(lambda: any(QUESTION in box for box in self.boxes()), 20, "the question")
+        time.sleep(0.3)
+        self.desk.xdotool("key", "--window", self.desk.xdotool("getactivewindow"), key)
+
+    def install_unpacker(self, drive):
+        folder = os.path.join(self.desk.drive_c if drive == "C" else self.desk.drive_d,
+                              "Program Files", "WinRAR")
+        os.makedirs(folder)
+        target = os.path.join(folder, "winrar.exe")
+        shutil.copy2(os.path.join(TOOLS, "servers", "winrar"), target)
+        os.chmod(target, os.stat(target).st_mode | stat.S_IXUSR)
+
+    def test_bare_program_without_unpacker(self):
+        files = {"tclink.exe": new_program(self.marker)}
+        with UpdateServers(revision="1", files=files, ftp=True):
+            program = self.desk.start(self.installed, extra_env=TRACE)
+            self.answer_question("alt+y")
+            self.assertEqual(program.wait(timeout=60), 0)
+        wait_until(lambda: os.path.exists(self.marker), 10, "the new program to start")
+        with open(self.installed, "rb") as f:
+            self.assertEqual(f.read(), files["tclink.exe"])
+        with open(os.path.join(self.folder, "tclinkold"), "rb") as f:
+            self.assertTrue(f.read() == self.old_bytes)
+        self.assertEqual(sorted(os.listdir(self.folder)), ["tclink", "tclinkold"])
+
+    def test_archive_unpacked_with_the_unpacker_on_d(self):
+        self.install_unpacker("D")
+        archive = rar([("bin\\tclink.exe", new_program(self.marker)), ("readme.txt", b"x")])
+        with UpdateServers(revision="1", files={"tclink.rar": archive}, ftp=True):
+            program = self.desk.start(self.installed, drive_d=True, extra_env=TRACE)
+            self.answer_question("alt+y")
+            self.assertEqual(program.wait(timeout=60), 0)
+        wait_until(lambda: os.path.exists(self.marker), 10, "the new program to start")
+        with open(self.installed, "rb") as f:
+            self.assertEqual(f.read(), new_program(self.marker))
+
+    def test_archive_without_the_program_starts_the_old_one_again(self):
+        self.install_unpacker("C")
+        archive = rar([("other.exe", b"not it")])
+        with UpdateServers(revision="1", files={"tclink.rar": archive}, ftp=True):
+            program = self.desk.start(self.installed, extra_env=TRACE)
+            self.answer_question("alt+y")
+            self.assertEqual(program.wait(timeout=60), 0)
+            # The old program runs again and, finding the update, asks once more.
+            window = self.desk.window("^升级程序$", timeout=20, activate=False)
+            again = int(self.desk.xdotool("getwindowpid", window))
+            self.assertNotEqual(again, program.pid)
+            os.kill(again, signal.SIGTERM)
+        with open(self.installed, "rb") as f:
+            self.assertTrue(f.read() == self.old_bytes)
+        self.assertFalse(os.path.exists(self.marker))
+
+    def test_no_opens_the_launcher(self):
+        with UpdateServers(revision="1", files={}, ftp=False):
+            program = self.desk.start(self.installed, extra_env=TRACE)
+            self.answer_question("alt+n")
+            self.desk.window("^Form2$")
+            self.assertIsNone(program.poll())
+        with open(self.installed, "rb") as f:
+            self.assertTrue(f.read() == self.old_bytes)
+
+    def test_unreachable_update_server_is_told_and_ends(self):
+        program = self.desk.start(self.installed, extra_env=TRACE)  # nothing listens
+        box = self.desk.window("^35754$")
+        self.desk.xdotool("key", "--window", box, "Return")
+        self.assertEqual(program.wait(timeout=10), 0)
+        self.assertEqual(len(self.boxes()), 1)
+        self.assertEqual(self.desk.xdotool("search", "--name", "^Form2$"), "")
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,268 @@
+#include "launcher/frmbegin.h"
+#include "support/doubles.h"
+#include "update/frmupdate.h"
+#include "update/inet/transfer_control.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using tclink::RuntimeError;
+using tclink::platform::MessageBox;
+using tclink::test::TestWorld;
+using tclink::update::acceptableRevision;
+using tclink::update::frmupdate;
+using Answer = MessageBox::Answer;
+
+TEST(Revision, IsAcceptedWhenPositiveAndOneToFourCharacters)
+{
+    for (const char* text : {"1", "7\r\n", "1.5", "9999", "&H1F", "1e3"}) {
+        EXPECT_TRUE(acceptableRevision(QString::fromLatin1(text))) << text;
+    }
+    for (const char* text : {"", "0", "abc", "-2", "00002", "100\r\n", "<html>"}) {
+        EXPECT_FALSE(acceptableRevision(QString::fromLatin1(text))) << text;
+    }
+}
+
+class Update : public testing::Test {
+protected:
+    Update() : world(true) { world.drives.write("D:\\keep", "x"); }
+
+    frmupdate& open(const QString& body, const QString& lineCode = "1")
+    {
+        world.module.LineCode = lineCode;
+        auto& w = world.module.showFrmupdate();
+        world.transfer->body = body;
+        return w;
+    }
+    frmupdate& check(const QString& body, const QString& lineCode = "1")
+    {
+        auto& w = open(body, lineCode);
+        w.Form_Activate();
+        return w;
+    }
+
+    TestWorld world;
+};
+
+TEST_F(Update, AsksTheLinesServerAndOpensTheLauncherWhenNothingIsNewer)
+{
+    for (const auto& [line, server] : {std::pair{"3", "127.0.0.2"}, std::pair{"1", "127.0.0.1"},
+                                       std::pair{"", "127.0.0.1"}, std::pair{"2", "127.0.0.1"}}) {
+        TestWorld fresh;
+        fresh.module.LineCode = line;
+        auto& w = fresh.module.showFrmupdate();
+        fresh.transfer->body = " 0 ";
+        w.Form_Activate();
+        ASSERT_EQ(fresh.transfer->openedUrls.size(), 1u);
+        EXPECT_EQ(fresh.transfer->openedUrls[0],
+                  QStringLiteral("http://%1:9002/\\qtm演示版\\ver.txt").arg(server));
+        EXPECT_EQ(fresh.transfer->Protocol, tclink::inet::icHTTP);
+        EXPECT_TRUE(fresh.boxes.shown.empty());
+        EXPECT_NE(fresh.module.frmbegin(), nullptr);
+        QTRY_COMPARE(fresh.module.frmupdate(), nullptr);
+    }
+}
+
+TEST_F(Update, TheCheckRunsOnceWhenTheWindowFirstBecomesActive)
+{
+    world.boxes.answers = {Answer::No};
+    auto& w = open("1");
+    QTRY_COMPARE(world.boxes.shown.size(), 1u); // asked on the first activation
+    w.Form_Activate(); // activated again while the question is open, or by the fallback
+    EXPECT_EQ(world.transfer->openedUrls.size(), 1u);
+    EXPECT_EQ(world.boxes.shown.size(), 1u);
+    QTRY_COMPARE(world.module.frmupdate(), nullptr);
+    EXPECT_NE(world.module.frmbegin(), nullptr);
+}
+
+TEST_F(Update, ANewerRevisionIsOfferedAndNoOpensTheLauncher)
+{
+    world.boxes.answers = {Answer::No};
+    check(" 1 ");
+    ASSERT_EQ(world.boxes.shown.size(), 1u);
+    EXPECT_EQ(
+        world.boxes.shown[0].prompt,
+        QStringLiteral("有最新版本，是否升级？单击是：软件将自动升级。点否：软件不升级进入系统。"));
+    EXPECT_TRUE(world.boxes.shown[0].title.isEmpty());
+    EXPECT_EQ(world.boxes.shown[0].buttons, MessageBox::Buttons::YesNo);
+    EXPECT_NE(world.module.frmbegin(), nullptr);
+    EXPECT_TRUE(world.transfer->operations.empty());
+}
+
+TEST_F(Update, AFailedCheckIsToldWithItsNumberAndEnds)
+{
+    auto& w = open("");
+    world.transfer->error = RuntimeError(35754, QStringLiteral("无法连接到远程主机"));
+    w.Form_Activate();
+    ASSERT_EQ(world.boxes.shown.size(), 1u);
+    EXPECT_EQ(world.boxes.shown[0].prompt, QStringLiteral("无法连接到远程主机"));
+    EXPECT_EQ(world.boxes.shown[0].title, QStringLiteral("35754"));
+    EXPECT_EQ(world.desktop.ends, 1);
+    EXPECT_EQ(world.module.frmbegin(), nullptr);
+}
+
+TEST_F(Update, WithoutAnUnpackerTheBareProgramIsFetchedAndAStaleOneDeleted)
+{
+    world.drives.write("c:\\windows\\tclink.exe", "stale");
+    world.boxes.answers = {Answer::Yes};
+    bool staleGoneBeforeTransfer = false;
+    auto& w = open("2");
+    world.transfer->onExecute = [&](auto&) {
+        staleGoneBeforeTransfer = !world.drives.read("C:\\WINDOWS\\tclink.exe").has_value();
+    };
+    w.Form_Activate();
+    ASSERT_EQ(world.transfer->operations.size(), 1u);
+    EXPECT_EQ(world.transfer->operations[0],
+              QStringLiteral("get  \\qtm演示版\\tclink.exe  c:\\windows\\tclink.exe"));
+    EXPECT_TRUE(staleGoneBeforeTransfer);
+    EXPECT_EQ(world.transfer->Protocol, tclink::inet::icFTP);
+    EXPECT_EQ(world.transfer->RemoteHost, "127.0.0.1");
+    EXPECT_EQ(world.transfer->RemotePort, 21);
+    EXPECT_EQ(world.transfer->UserName, "lantoxz");
+    EXPECT_EQ(world.transfer->Password, "k7r3m9t1q5w8");
+    EXPECT_EQ(w.UseArchive, 0);
+    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_EQ(world.desktop.sleeps, std::vector<int>{1000});
+    EXPECT_EQ(world.desktop.ends, 1); // the transfer is over: the program ends
+    EXPECT_EQ(w.CheckPending, 0);
+}
+
+TEST_F(Update, AnUnpackerOnDGivesTheArchiveMode)
+{
+    world.drives.write("D:\\Program Files\\WinRAR\\WinRAR.exe", "#!");
+    world.drives.write("c:\\windows\\tclink", "stale archive");
+    world.boxes.answers = {Answer::Yes};
+    auto& w = check("7");
+    EXPECT_EQ(w.UseArchive, 1);
+    EXPECT_EQ(w.WinRarPath, QStringLiteral("D:\\Program Files\\WinRAR\\winrar.exe"));
+    EXPECT_EQ(world.transfer->operations.at(0),
+              QStringLiteral("get  \\qtm演示版\\tclink.rar  c:\\windows\\tclink"));
+    EXPECT_FALSE(world.drives.read("c:\\windows\\tclink"));
+}
+
+TEST_F(Update, StateTextsAndTheProgressBar)
+{
+    auto& w = open("0");
+    w.Timer1->stop();
+    w.Inet1_StateChanged(1);
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("正在查询升级服务器的IP地址。。。。。。"));
+    w.Inet1_StateChanged(11);
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("与升级服务器通讯时出现了错误。。。。。。"));
+    w.Inet1_StateChanged(0);
+    w.Inet1_StateChanged(13);
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("与升级服务器通讯时出现了错误。。。。。。"));
+
+    w.ProgressBar1->setValue(99);
+    w.Timer1_Timer();
+    EXPECT_EQ(w.ProgressBar1->value(), 100);
+    w.Timer1_Timer();
+    EXPECT_EQ(w.ProgressBar1->maximum(), 200);
+    EXPECT_EQ(w.ProgressBar1->value(), 100);
+}
+
+class Completion : public Update {
+protected:
+    Completion()
+    {
+        programFolder = world.drives.root() / "program";
+        fs::create_directories(programFolder);
+        world.desktop.programPath = QString::fromStdString((programFolder / "tclink").string());
+        writeFile(programFolder / "tclink", "old program");
+    }
+    static void writeFile(const fs::path& path, const QByteArray& bytes)
+    {
+        QFile file(QString::fromStdString(path.string()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    static QByteArray readFile(const fs::path& path)
+    {
+        QFile file(QString::fromStdString(path.string()));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    // Accepts an update whose transfer completes, leaving `downloaded` (if any) as the
+    // downloaded program.
+    frmupdate& update(const QByteArray& downloaded)
+    {
+        world.boxes.answers = {Answer::Yes};
+        auto& w = open("5");
+        world.transfer->states = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 12};
+        world.transfer->onExecute = [this, downloaded](auto&) {
+            if (!downloaded.isEmpty()) {
+                world.drives.write("c:\\windows\\tclink.exe", downloaded);
+            }
+        };
+        w.Form_Activate();
+        return w;
+    }
+
+    fs::path programFolder;
+};
+
+TEST_F(Completion, TheNewProgramReplacesTheOldAndIsStarted)
+{
+    writeFile(programFolder / "tclinkold", "older still");
+    auto& w = update("new program");
+    EXPECT_EQ(readFile(programFolder / "tclink"), "new program");
+    EXPECT_EQ(readFile(programFolder / "tclinkold"), "old program");
+    EXPECT_NE(fs::status(programFolder / "tclink").permissions() & fs::perms::owner_exec,
+              fs::perms::none);
+    EXPECT_FALSE(world.drives.read("c:\\windows\\tclink.exe"));
+    ASSERT_EQ(world.desktop.started.size(), 1u);
+    EXPECT_EQ(world.desktop.started[0].program,
+              QString::fromStdString((programFolder / "tclink").string()));
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("软件更新成功，正在启动新程序。。。。。。"));
+    EXPECT_EQ(w.ProgressBar1->value(), w.ProgressBar1->maximum());
+    EXPECT_TRUE(world.desktop.ran.empty()); // no unpacking in the bare mode
+    EXPECT_GE(world.desktop.ends, 1);
+    EXPECT_EQ(world.boxes.shown.size(), 1u); // the question only
+}
+
+TEST_F(Completion, TheArchiveIsUnpackedWithAQuotedPathAndWaitedFor)
+{
+    world.drives.write("C:\\Program Files\\WinRAR\\winrar.exe", "#!");
+    world.desktop.onRun = [&](const auto&) {
+        world.drives.write("c:\\windows\\tclink.exe", "unpacked program");
+        return std::optional<int>(0);
+    };
+    update({});
+    ASSERT_EQ(world.desktop.ran.size(), 1u);
+    EXPECT_EQ(world.desktop.ran[0].program,
+              QStringLiteral("C:\\Program Files\\WinRAR\\winrar.exe"));
+    EXPECT_EQ(world.desktop.ran[0].arguments,
+              QStringList({"e", "-o+", "c:\\windows\\tclink", "c:\\windows\\"}));
+    EXPECT_EQ(readFile(programFolder / "tclink"), "unpacked program");
+}
+
+TEST_F(Completion, AFailedOrUnfinishedUnpackingStartsTheOldProgram)
+{
+    world.drives.write("C:\\Program Files\\WinRAR\\winrar.exe", "#!");
+    std::optional<int> result = 2;
+    world.desktop.onRun = [&](const auto&) {
+        world.drives.write("c:\\windows\\tclink.exe", "half"); // left half-written
+        return result;
+    };
+    auto& w = update({});
+    EXPECT_EQ(readFile(programFolder / "tclink"), "old program");
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
+    EXPECT_EQ(world.desktop.started.size(), 1u);
+
+    result.reset(); // did not finish in time
+    w.Inet1_StateChanged(12);
+    EXPECT_EQ(readFile(programFolder / "tclink"), "old program");
+    EXPECT_EQ(world.desktop.started.size(), 2u);
+}
+
+TEST_F(Completion, AProgramThatCannotBeStartedIsTold)
+{
+    fs::remove(programFolder / "tclink");
+    world.desktop.startSucceeds = false;
+    update({});
+    ASSERT_EQ(world.boxes.shown.size(), 2u);
+    EXPECT_EQ(world.boxes.shown[1].title, QStringLiteral("53"));
+    EXPECT_GE(world.desktop.ends, 1);
+}
