@@ -89,6 +89,22 @@ TEST_F(DemoServerTest, StartProgramAndRedirectionsReachTheServer)
     EXPECT_EQ(log->reason, 1);
 }
 
+TEST_F(DemoServerTest, AWrongPasswordGetsNoLogonAndTheConnectionStays)
+{
+    startServer();
+    control->setClearTextPassword(QStringLiteral("wrong"));
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnConnected", 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.events("login").isEmpty(); }, 5000));
+    EXPECT_EQ(server.events("login").first()["ok"], "0");
+    QTest::qWait(1500);
+    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected"}));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return control->grab().toImage().pixel(2, 2) == qRgb(176, 32, 32); }, 5000));
+    control->RequestClose();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
+}
+
 TEST_F(DemoServerTest, ServerLogoffEndsTheSessionWithTheServersReason)
 {
     startServer({"--session-seconds", "1"});
