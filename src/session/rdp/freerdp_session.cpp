@@ -213,13 +213,6 @@ BOOL FreeRdpSession::onPostConnect(freerdp* instance)
     FreeRdpSession* self = contextOf(instance)->session;
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return FALSE;
-    {
-        const rdpGdi* gdi = instance->context->gdi;
-        std::lock_guard lock(self->screenMutex_);
-        self->screen_ = QImage(static_cast<int>(gdi->width), static_cast<int>(gdi->height),
-                               QImage::Format_RGB32);
-        self->screen_.fill(Qt::black);
-    }
     self->connected_ = true;
     self->lastActivity_ = Clock::now();
     emit self->connected();
@@ -269,6 +262,14 @@ BOOL FreeRdpSession::onEndPaint(rdpContext* context)
     }
     {
         std::lock_guard lock(self->screenMutex_);
+        // The copy the UI paints from is made with the first picture, so a connection that
+        // closes before the server paints (a probe) never holds one.
+        if (self->screen_.width() != static_cast<int>(gdi->width) ||
+            self->screen_.height() != static_cast<int>(gdi->height)) {
+            self->screen_ = QImage(static_cast<int>(gdi->width), static_cast<int>(gdi->height),
+                                   QImage::Format_RGB32);
+            self->screen_.fill(Qt::black);
+        }
         region &= self->screen_.rect();
         for (const QRect& r : region) {
             const size_t bytes = static_cast<size_t>(r.width()) * 4;
@@ -286,15 +287,8 @@ BOOL FreeRdpSession::onEndPaint(rdpContext* context)
 
 BOOL FreeRdpSession::onDesktopResize(rdpContext* context)
 {
-    FreeRdpSession* self = contextOf(context)->session;
     const rdpSettings* settings = context->settings;
-    if (!gdi_resize(context->gdi, settings->DesktopWidth, settings->DesktopHeight))
-        return FALSE;
-    std::lock_guard lock(self->screenMutex_);
-    self->screen_ = QImage(static_cast<int>(settings->DesktopWidth),
-                           static_cast<int>(settings->DesktopHeight), QImage::Format_RGB32);
-    self->screen_.fill(Qt::black);
-    return TRUE;
+    return gdi_resize(context->gdi, settings->DesktopWidth, settings->DesktopHeight);
 }
 
 BOOL FreeRdpSession::onSaveSessionInfo(rdpContext* context, UINT32 type, void*)
