@@ -10,6 +10,19 @@ import time
 import urllib.parse
 
 
+def stop(proc):
+    """Ends a child process started here (by its id) and closes its pipe."""
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+    if proc.stdout:
+        proc.stdout.close()
+
+
 class DemoServer:
     """tclink-demo-server on the given endpoints (default: both line addresses, both ports)."""
 
@@ -45,13 +58,7 @@ class DemoServer:
         return result
 
     def close(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop(self.proc)
         if os.path.exists(self.report):
             os.unlink(self.report)
 
@@ -97,13 +104,7 @@ class UpdateServers:
 
     def close(self):
         for proc in self.procs:
-            if proc.poll() is None:
-                proc.send_signal(signal.SIGTERM)
-                try:
-                    proc.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+            stop(proc)
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):

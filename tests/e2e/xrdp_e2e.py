@@ -1,0 +1,64 @@
+"""The whole program against a real xrdp terminal server: the probe, the session, the start
+program running on the server, and the end of the program when the start program exits.
+xrdp sends no logon notification, so the session is never shown there."""
+
+import glob
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+from peers import UpdateServers, wait_until  # noqa: E402
+from xdesktop import Desktop  # noqa: E402
+
+PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
+XRDP = os.path.join(TOOLS, "servers", "xrdp")
+TRACE = {"QT_LOGGING_RULES": "tclink.*=true"}
+LOGIN = (396 + 30, 83 + 26)
+
+
+@unittest.skipUnless(os.geteuid() == 0, "the xrdp test server needs root")
+class Xrdp(unittest.TestCase):
+    def setUp(self):
+        # The session runs as the test account, which must reach the state folder.
+        self.state = tempfile.mkdtemp(prefix="tclink-xrdp-e2e-")
+        os.chmod(self.state, 0o755)
+        subprocess.run([XRDP, "start", "--state", self.state], check=True,
+                       stdout=subprocess.DEVNULL)
+        self.addCleanup(subprocess.run, [XRDP, "stop", "--state", self.state],
+                        stdout=subprocess.DEVNULL)
+
+    def markers(self, kind):
+        return glob.glob(os.path.join(self.state, "markers", f"{kind}.*[0-9]"))
+
+    def test_the_start_program_runs_and_its_end_ends_the_program(self):
+        with UpdateServers(revision="0"), Desktop() as desk:
+            os.makedirs(os.path.join(desk.drive_c, "WINDOWS", "system"))
+            with open(os.path.join(desk.drive_c, "WINDOWS", "system", "id.txt"), "wb") as f:
+                f.write(b"5kedomra240815001")
+            program = desk.start(PROGRAM, extra_env=TRACE)
+            desk.click(desk.window("^Form2$"), *LOGIN)
+            started = wait_until(lambda: self.markers("started"), 30, "the start program")
+            with open(started[0]) as f:
+                marker = f.read()
+            self.assertIn("role=start-program", marker)
+            self.assertIn("session=ready", marker)
+            statuses = [line.split("status ", 1)[1] for line in desk.log_text().splitlines()
+                        if line.startswith("tclink.session: status ")]
+            self.assertEqual(statuses, ["程序正在连接服务器中......", "程序正在连接服务器中......",
+                                        "程序已成功连接服务器中，正在核对用户身份......"])
+            self.assertIsNone(program.poll())
+
+            with open(os.path.join(self.state, "stop-bizdesk"), "w"):
+                pass
+            self.assertEqual(program.wait(timeout=15), 0)
+            self.assertNotIn("tclink.boxes", desk.log_text())
+            # Without a logon notification nothing was saved.
+            self.assertIsNone(desk.drive_file("C", "WINDOWS", "system", "idbak.aaa"))
+
+
+if __name__ == "__main__":
+    unittest.main()
