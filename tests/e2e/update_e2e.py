@@ -112,6 +112,25 @@ class Update(unittest.TestCase):
             self.assertTrue(f.read() == self.old_bytes)
         self.assertFalse(os.path.exists(self.marker))
 
+    def test_killed_during_the_completion_the_folder_holds_a_program(self):
+        # The completion sequence takes about two seconds (its waits); kill the program at
+        # random moments in and around it.
+        files = {"tclink.exe": new_program(self.marker)}
+        random = __import__("random").Random(5)
+        with UpdateServers(revision="1", files=files, ftp=True):
+            for run in range(8):
+                shutil.copy2(PROGRAM, self.installed)
+                program = self.desk.start(self.installed, extra_env=TRACE)
+                self.answer_question("alt+y")
+                time.sleep(random.uniform(0.8, 3.0))
+                if program.poll() is None:
+                    program.kill()
+                program.wait(timeout=10)
+                with open(self.installed, "rb") as f:
+                    content = f.read()
+                self.assertTrue(content in (self.old_bytes, files["tclink.exe"]), f"run {run}")
+                self.assertTrue(os.access(self.installed, os.X_OK), f"run {run}")
+
     def test_no_opens_the_launcher(self):
         with UpdateServers(revision="1", files={}, ftp=False):
             program = self.desk.start(self.installed, extra_env=TRACE)
