@@ -3,65 +3,30 @@ texts, the settings files, the session on screen, the end with the session; the 
 a closed port; the backup server's notice under a fast clock."""
 
 import os
-import sys
 import time
 import unittest
 
-TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
-sys.path.insert(0, TOOLS)
-from peers import DemoServer, UpdateServers, wait_until  # noqa: E402
+from common import (BACKUP, LOGIN, NETCOM, PROGRAM, TRACE, setUpModule,  # noqa: F401
+                    store_id, tearDownModule, traced)
+from peers import DemoServer, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
-PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
 SERVER = os.path.join(os.path.dirname(PROGRAM), "tclink-demo-server")
 SHOTS = os.environ.get("TCLINK_SCREENSHOTS", "")
 ID_LINE = b"5kedomra240815 7a "
 APP_BAND = (0, 84, 166)
-TRACE = {"QT_LOGGING_RULES": "tclink.*=true"}
 FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
-
-# Places in the launcher, window-relative.
-LOGIN = (396 + 30, 83 + 26)
-NETCOM = (33 + 23 + 8, 72 + 62 + 14)
-BACKUP = (33 + 11 + 7, 72 + 106 + 13)
 
 
 def system_file(desk, name):
     return desk.drive_file("C", "WINDOWS", "system", name)
 
-UPDATES = None
-
-
-def setUpModule():
-    # The update check comes first at every start; its server has nothing newer.
-    global UPDATES
-    UPDATES = UpdateServers(revision="0")
-
-
-def tearDownModule():
-    UPDATES.close()
-
 
 class Session(unittest.TestCase):
-    def configured(self, desk):
-        os.makedirs(os.path.join(desk.drive_c, "WINDOWS", "system"))
-        with open(os.path.join(desk.drive_c, "WINDOWS", "system", "id.txt"), "wb") as f:
-            f.write(ID_LINE)
-
-    def statuses(self, desk):
-        prefix = "tclink.session: status "
-        return [line[len(prefix):] for line in desk.log_text().splitlines()
-                if line.startswith(prefix)]
-
-    def boxes(self, desk):
-        prefix = "tclink.boxes: box "
-        return [line[len(prefix):] for line in desk.log_text().splitlines()
-                if line.startswith(prefix)]
-
     def test_login_shows_the_session_and_the_program_ends_with_it(self):
         with DemoServer(SERVER, "--session-seconds", "6", listen=["127.0.0.1:7011"]) as server, \
                 Desktop() as desk:
-            self.configured(desk)
+            store_id(desk, ID_LINE)
             program = desk.start(PROGRAM, extra_env=TRACE)
             desk.click(desk.window("^Form2$"), *LOGIN)
             session = desk.window("岚拓客户管理系统")
@@ -75,10 +40,10 @@ class Session(unittest.TestCase):
             self.assertEqual(system_file(desk, "idbak.aaa"), ID_LINE)
             self.assertEqual(system_file(desk, "xl.yp"), b"1")
             self.assertEqual(program.wait(timeout=20), 0)  # the server logged off
-            self.assertEqual(self.statuses(desk), [
+            self.assertEqual(traced(desk, "status"), [
                 "程序正在连接服务器中......", "程序正在连接服务器中......",
                 "程序已成功连接服务器中，正在核对用户身份......", "核对用户身份成功！系统即将启动......"])
-            self.assertEqual(self.boxes(desk), [])
+            self.assertEqual(traced(desk, "box"), [])
             logins = server.events("login")
             self.assertEqual(len(logins), 1)
             self.assertEqual(logins[0][1]["user"], "7wobnekcuhink")
@@ -86,7 +51,7 @@ class Session(unittest.TestCase):
 
     def test_netcom_line_reaches_its_own_server(self):
         with DemoServer(SERVER, listen=["127.0.0.2:7011"]) as server, Desktop() as desk:
-            self.configured(desk)
+            store_id(desk, ID_LINE)
             program = desk.start(PROGRAM, extra_env=TRACE)
             launcher = desk.window("^Form2$")
             desk.click(launcher, *NETCOM)
@@ -98,11 +63,11 @@ class Session(unittest.TestCase):
 
     def test_a_closed_port_tells_the_user_and_writes_nothing(self):
         with Desktop() as desk:  # nothing listens on the line's port
-            self.configured(desk)
+            store_id(desk, ID_LINE)
             program = desk.start(PROGRAM, extra_env=TRACE)
             desk.click(desk.window("^Form2$"), *LOGIN)
             box = desk.window("^系统提示$")
-            self.assertEqual(self.boxes(desk),
+            self.assertEqual(traced(desk, "box"),
                              ["系统提示 | 您的网络刚才已经断开了,请确定能上网后,再运行程序!"])
             desk.xdotool("key", "--window", box, "Return")
             self.assertEqual(program.wait(timeout=10), 0)
@@ -120,7 +85,7 @@ class Session(unittest.TestCase):
                 f.write("@2026-12-08 10:00:00\n")
             clock = {"LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": clock_file,
                      "FAKETIME_NO_CACHE": "1"}
-            self.configured(desk)
+            store_id(desk, ID_LINE)
             program = desk.start(PROGRAM, extra_env={**TRACE, **clock})
             launcher = desk.window("^Form2$")
             desk.click(launcher, *BACKUP)

@@ -12,15 +12,13 @@ import tempfile
 import time
 import unittest
 
-TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
-sys.path.insert(0, TOOLS)
+from common import PROGRAM, TOOLS, TRACE, traced
+
 sys.path.insert(0, os.path.join(TOOLS, "servers"))
 import rar4  # noqa: E402
 from peers import UpdateServers, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
-PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
-TRACE = {"QT_LOGGING_RULES": "tclink.*=true"}
 QUESTION = "有最新版本，是否升级？"
 
 
@@ -54,13 +52,8 @@ class Update(unittest.TestCase):
     def tearDown(self):
         self.desk.close()
 
-    def boxes(self):
-        prefix = "tclink.boxes: box "
-        return [line[len(prefix):] for line in self.desk.log_text().splitlines()
-                if line.startswith(prefix)]
-
     def answer_question(self, key):
-        wait_until(lambda: any(QUESTION in box for box in self.boxes()), 20, "the question")
+        wait_until(lambda: any(QUESTION in box for box in traced(self.desk, "box")), 20, "the question")
         time.sleep(0.3)
         self.desk.xdotool("key", "--window", self.desk.xdotool("getactivewindow"), key)
 
@@ -145,7 +138,7 @@ class Update(unittest.TestCase):
         box = self.desk.window("^35754$")
         self.desk.xdotool("key", "--window", box, "Return")
         self.assertEqual(program.wait(timeout=10), 0)
-        self.assertEqual(len(self.boxes()), 1)
+        self.assertEqual(len(traced(self.desk, "box")), 1)
         self.assertEqual(self.desk.xdotool("search", "--name", "^Form2$"), "")
 
 

@@ -3,15 +3,12 @@ is a real terminal server for any client, not only for ours."""
 
 import os
 import subprocess
-import sys
 import unittest
 
-TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
-sys.path.insert(0, TOOLS)
+from common import PROGRAM
 from peers import DemoServer, stop, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
-PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
 SERVER = os.path.join(os.path.dirname(PROGRAM), "tclink-demo-server")
 START = "E:\\khprogram\\V2011演示版\\bizdesk.exe"
 

@@ -5,19 +5,14 @@ xrdp sends no logon notification, so the session is never shown there."""
 import glob
 import os
 import subprocess
-import sys
 import tempfile
 import unittest
 
-TOOLS = os.path.join(os.path.dirname(__file__), "..", "..", "tools")
-sys.path.insert(0, TOOLS)
+from common import LOGIN, PROGRAM, TOOLS, TRACE, store_id, traced
 from peers import UpdateServers, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
-PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
 XRDP = os.path.join(TOOLS, "servers", "xrdp")
-TRACE = {"QT_LOGGING_RULES": "tclink.*=true"}
-LOGIN = (396 + 30, 83 + 26)
 
 
 @unittest.skipUnless(os.geteuid() == 0, "the xrdp test server needs root")
@@ -36,9 +31,7 @@ class Xrdp(unittest.TestCase):
 
     def test_the_start_program_runs_and_its_end_ends_the_program(self):
         with UpdateServers(revision="0"), Desktop() as desk:
-            os.makedirs(os.path.join(desk.drive_c, "WINDOWS", "system"))
-            with open(os.path.join(desk.drive_c, "WINDOWS", "system", "id.txt"), "wb") as f:
-                f.write(b"5kedomra240815001")
+            store_id(desk)
             program = desk.start(PROGRAM, extra_env=TRACE)
             desk.click(desk.window("^Form2$"), *LOGIN)
             started = wait_until(lambda: self.markers("started"), 30, "the start program")
@@ -46,9 +39,7 @@ class Xrdp(unittest.TestCase):
                 marker = f.read()
             self.assertIn("role=start-program", marker)
             self.assertIn("session=ready", marker)
-            statuses = [line.split("status ", 1)[1] for line in desk.log_text().splitlines()
-                        if line.startswith("tclink.session: status ")]
-            self.assertEqual(statuses, ["程序正在连接服务器中......", "程序正在连接服务器中......",
+            self.assertEqual(traced(desk, "status"), ["程序正在连接服务器中......", "程序正在连接服务器中......",
                                         "程序已成功连接服务器中，正在核对用户身份......"])
             self.assertIsNone(program.poll())
 

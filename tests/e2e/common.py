@@ -1,0 +1,47 @@
+"""What the whole-program tests share: the program under test (the first argument), its
+diagnostics, places in its launcher, and an update server that has nothing newer."""
+
+import os
+import sys
+
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
+sys.path.insert(0, TOOLS)
+from peers import UpdateServers  # noqa: E402
+
+PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
+TRACE = {"QT_LOGGING_RULES": "tclink.*=true"}
+
+# Places in the launcher, window-relative.
+LOGIN = (396 + 30, 83 + 26)
+EXIT = (396 + 30, 152 + 26)
+CONFIGURE = (171 + 30, 252 + 11)
+NETCOM = (33 + 23 + 8, 72 + 62 + 14)
+BACKUP = (33 + 11 + 7, 72 + 106 + 13)
+
+
+def traced(desk, kind):
+    """What the program reported of one kind ("status" or "box"), in order."""
+    prefix = {"status": "tclink.session: status ", "box": "tclink.boxes: box "}[kind]
+    return [line[len(prefix):] for line in desk.log_text().splitlines()
+            if line.startswith(prefix)]
+
+
+def store_id(desk, line=b"5kedomra240815 7a "):
+    """A machine number configured before the program starts (no drive D:)."""
+    folder = os.path.join(desk.drive_c, "WINDOWS", "system")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "id.txt"), "wb") as f:
+        f.write(line)
+
+
+_updates = []
+
+
+def setUpModule():
+    # The update check comes first at every start; this server has nothing newer.
+    _updates.append(UpdateServers(revision="0"))
+
+
+def tearDownModule():
+    while _updates:
+        _updates.pop().close()
