@@ -93,7 +93,8 @@ class Session(unittest.TestCase):
             question = desk.window("^系统提示$")
             desk.xdotool("key", "--window", question, "alt+y")
             wait_until(lambda: "session shown" in desk.log_text(), 20, "the backup session")
-            self.assertEqual(server.events("login")[0][1]["port"], "7190")
+            logins = wait_until(lambda: server.events("login"), 10, "the server's login line")
+            self.assertEqual(logins[0][1]["port"], "7190")
             with open(clock_file, "w") as f:
                 f.write("@2026-12-08 10:50:58\n")
             notice = desk.window("^岚拓软件-备用服务器提示$", timeout=20)

@@ -24,8 +24,8 @@ class Xfreerdp(unittest.TestCase):
                 env=dict(desk.env, HOME=home), stdout=subprocess.DEVNULL,
                 stderr=subprocess.DEVNULL)
             try:
-                wait_until(lambda: server.events("notice"), 20, "the logon")
-                login = server.events("login")[0][1]
+                # The server reports the login once the client has announced its devices.
+                login = wait_until(lambda: server.events("login"), 20, "the login")[0][1]
                 self.assertEqual(login["ok"], "1")
                 self.assertEqual(login["shell"], START)
                 window = desk.window("FreeRDP", timeout=20, activate=False)
