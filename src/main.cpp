@@ -1,7 +1,6 @@
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/drive_map.h"
-#include "platform/file_errors.h"
 #include "platform/message_boxes.h"
 #include "platform/services.h"
 #include "session/rdp/freerdp_control.h"
@@ -24,13 +23,7 @@ int main(int argc, char** argv)
     };
     const auto makeTransfer = [&drives](QObject* parent) {
         return new tclink::inet::CurlTransferControl(
-            [&drives](const QString& windowsPath) {
-                if (const auto path = drives.resolve(windowsPath)) {
-                    return *path;
-                }
-                throw tclink::platform::driveNotReady();
-            },
-            parent);
+            [&drives](const QString& windowsPath) { return drives.require(windowsPath); }, parent);
     };
     tclink::platform::Services services{drives,      boxes, clock, desktop, makeRemoteDesktop,
                                         makeTransfer};

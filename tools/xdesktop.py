@@ -59,27 +59,17 @@ class Desktop:
         self.procs.append(self.program)
         return self.program
 
-    def xdotool(self, *args, timeout=10):
-        return subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True,
-                              timeout=timeout).stdout.strip()
-
-    def xdotool_output(self, *command, timeout=10):
-        """Output of another X client run on this display."""
+    def x_client(self, *command, timeout=10):
+        """Output of an X client run on this display."""
         return subprocess.run(list(command), env=self.env, capture_output=True, text=True,
                               timeout=timeout).stdout.strip()
+
+    def xdotool(self, *args, timeout=10):
+        return self.x_client("xdotool", *args, timeout=timeout)
 
     def log_text(self):
         with open(os.path.join(self.work, "program.log"), "rb") as f:
             return f.read().decode("utf-8", "replace")
-
-    def wait_for(self, predicate, timeout, what):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            value = predicate()
-            if value:
-                return value
-            time.sleep(0.1)
-        raise AssertionError(f"timed out waiting for {what}")
 
     def geometry(self, window):
         """(x, y, width, height) of a window's client area on the screen."""

@@ -1,5 +1,7 @@
 #include "platform/drive_map.h"
 
+#include "platform/file_errors.h"
+
 #include <QDir>
 #include <QStandardPaths>
 #include <QStringList>
@@ -114,6 +116,14 @@ std::optional<fs::path> DriveMap::resolve(const QString& windowsPath) const
         *path = matchComponent(*path, part);
     }
     return path;
+}
+
+fs::path DriveMap::require(const QString& windowsPath) const
+{
+    if (auto path = resolve(windowsPath)) {
+        return *path;
+    }
+    throw driveNotReady();
 }
 
 QString DriveMap::firstEntry(QChar letter) const

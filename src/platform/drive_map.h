@@ -31,6 +31,8 @@ public:
     // The host path of a Windows path, or nothing when it names no existing drive or is not
     // an absolute drive path ("X:\..." or "X:").
     std::optional<std::filesystem::path> resolve(const QString& windowsPath) const;
+    // As resolve, but a path on no existing drive throws the "disk not ready" RuntimeError.
+    std::filesystem::path require(const QString& windowsPath) const;
 
     // Name of the first entry (file or folder, hidden ones left out) of a drive's current
     // directory, its root here; empty when the drive does not exist, cannot be read or is empty.

@@ -1,5 +1,7 @@
 #include "platform/message_boxes.h"
 
+#include "platform/runtime_error.h"
+
 #include <QAbstractButton>
 #include <QLoggingCategory>
 #include <QMessageBox>
@@ -14,6 +16,11 @@ MessageBox notice(const QString& prompt, const QString& title)
 
 // Every box shown, for diagnosis; off unless QT_LOGGING_RULES enables it.
 Q_LOGGING_CATEGORY(lcBoxes, "tclink.boxes", QtWarningMsg)
+
+MessageBox errorNotice(const RuntimeError& error)
+{
+    return notice(error.description(), QString::number(error.number()));
+}
 
 MessageBox::Answer QtMessageBoxes::show(const MessageBox& box)
 {

@@ -2,6 +2,10 @@
 
 #include <QString>
 
+namespace tclink {
+class RuntimeError;
+}
+
 namespace tclink::platform {
 
 // A modal message box as the program shows it: prompt, title, buttons, icon, default button.
@@ -26,6 +30,8 @@ public:
 
 // The information box with an OK button that most notices use.
 MessageBox notice(const QString& prompt, const QString& title);
+// A trapped run-time error: its description as the prompt, its number as the title.
+MessageBox errorNotice(const RuntimeError& error);
 
 // Boxes on the screen, with Qt.
 class QtMessageBoxes : public MessageBoxes {

@@ -25,15 +25,6 @@ namespace {
     throw platform::fileError(errorNumber);
 }
 
-fs::path resolveOrFail(const platform::DriveMap& drives, const QString& path)
-{
-    const auto resolved = drives.resolve(path);
-    if (!resolved) {
-        throw platform::driveNotReady();
-    }
-    return *resolved;
-}
-
 // Writes all of `bytes` to a new file beside `target` and renames it over `target`.
 void replaceFile(const fs::path& target, const QByteArray& bytes)
 {
@@ -87,11 +78,11 @@ void replaceFile(const fs::path& target, const QByteArray& bytes)
 void clstxt::txtwrite(const QString& dpath, const QString& writetxt) const
 {
     std::error_code error;
-    if (!fs::is_directory(resolveOrFail(drives_, dpath), error)) {
+    if (!fs::is_directory(drives_.require(dpath), error)) {
         // Folder pass: each folder on the way, outermost first, is created when missing.
         for (qsizetype at = dpath.indexOf(QChar('\\')); at >= 0;
              at = dpath.indexOf(QChar('\\'), at + 1)) {
-            const fs::path folder = resolveOrFail(drives_, dpath.left(at + 1));
+            const fs::path folder = drives_.require(dpath.left(at + 1));
             if (!fs::is_directory(folder, error)) {
                 if (!fs::create_directory(folder, error) && error) {
                     fail(error.value());
@@ -99,7 +90,7 @@ void clstxt::txtwrite(const QString& dpath, const QString& writetxt) const
             }
         }
     }
-    replaceFile(resolveOrFail(drives_, dpath), platform::toAnsi(writetxt));
+    replaceFile(drives_.require(dpath), platform::toAnsi(writetxt));
 }
 
 QString clstxt::txtread(const QString& dpath) const
@@ -128,7 +119,7 @@ QString clstxt::txtread(const QString& dpath) const
 
 void clstxt::txtdel(const QString& dpath) const
 {
-    const fs::path path = resolveOrFail(drives_, dpath);
+    const fs::path path = drives_.require(dpath);
     std::error_code error;
     if (fs::is_regular_file(path, error) && !fs::remove(path, error)) {
         fail(error.value());

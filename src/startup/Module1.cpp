@@ -29,7 +29,7 @@ void Module1::Main()
     try {
         showFrmupdate();
     } catch (const RuntimeError& error) {
-        services.boxes.show(platform::notice(error.description(), QString::number(error.number())));
+        services.boxes.show(platform::errorNotice(error));
     }
 }
 

@@ -178,8 +178,7 @@ void frmupdate::Form_Activate()
         }
         close();
     } catch (const RuntimeError& error) {
-        module_.services.boxes.show(
-            platform::notice(error.description(), QString::number(error.number())));
+        module_.services.boxes.show(platform::errorNotice(error));
         module_.services.desktop.endProgram();
     }
 }
@@ -193,12 +192,8 @@ bool frmupdate::exists(const QString& windowsPath) const
 
 void frmupdate::remove(const QString& windowsPath) const
 {
-    const auto path = module_.services.drives.resolve(windowsPath);
     std::error_code error;
-    if (!path) {
-        throw platform::driveNotReady();
-    }
-    if (!fs::remove(*path, error) && error) {
+    if (!fs::remove(module_.services.drives.require(windowsPath), error) && error) {
         throw platform::fileError(error.value());
     }
 }
@@ -274,7 +269,7 @@ void frmupdate::unpack()
     const auto exitCode = module_.services.desktop.runProcess(
         WinRarPath, {QStringLiteral("e"), QStringLiteral("-o+"), DownloadedArchive, DownloadFolder},
         UnpackTimeoutMs);
-    if (exitCode != 0 && exists(DownloadedProgram)) {
+    if (exitCode != 0) {
         remove(DownloadedProgram);
     }
     processEvents();
@@ -303,7 +298,7 @@ void frmupdate::completeUpdate()
         const fs::path previous =
             folder.filePath(QStringLiteral("tclinkold") + platform::ExecutableSuffix).toStdString();
         std::error_code error;
-        if (fs::exists(previous, error) && !fs::remove(previous, error) && error) {
+        if (!fs::remove(previous, error) && error) {
             throw platform::fileError(error.value());
         }
         desktop.sleep(1000);
@@ -321,8 +316,7 @@ void frmupdate::completeUpdate()
             throw platform::fileNotFound();
         }
     } catch (const RuntimeError& error) {
-        module_.services.boxes.show(
-            platform::notice(error.description(), QString::number(error.number())));
+        module_.services.boxes.show(platform::errorNotice(error));
     }
     CheckPending = 0;
     desktop.endProgram();

@@ -101,7 +101,7 @@ class Session(unittest.TestCase):
             if SHOTS:
                 time.sleep(1.5)
                 desk.screenshot(os.path.join(SHOTS, "backup-notice.png"))
-            state = desk.xdotool_output("xprop", "-id", notice, "_NET_WM_STATE")
+            state = desk.x_client("xprop", "-id", notice, "_NET_WM_STATE")
             self.assertIn("_NET_WM_STATE_ABOVE", state)
             desk.xdotool("windowactivate", "--sync", notice)
             desk.xdotool("key", "--window", notice, "alt+F4")
