@@ -53,6 +53,8 @@ TEST_F(DemoServerTest, GoodLoginReportsInOrderAndShowsTheServersScreen)
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return control->grab().toImage().pixel(2, 2) == desktopBand; }, 5000));
 
+    // The server writes its login line once the client's device list has come, after the logon.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.events("login").isEmpty(); }, 5000));
     const auto logins = server.events("login");
     ASSERT_EQ(logins.size(), 1);
     EXPECT_EQ(logins[0]["user"], account);
