@@ -11,6 +11,8 @@
 #include "startup/Module1.h"
 #include "update/inet/transfer_control.h"
 #include "update/program_files.h"
+#include "update/update_checks.h"
+#include "update/update_key.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,6 +20,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLoggingCategory>
 #include <QProgressBar>
 #include <QScreen>
 #include <QTimer>
@@ -25,6 +28,8 @@
 #include <system_error>
 
 namespace fs = std::filesystem;
+
+Q_LOGGING_CATEGORY(lcUpdate, "tclink.update", QtWarningMsg)
 
 namespace tclink::update {
 
@@ -41,6 +46,8 @@ const QString WinRarOnD = QStringLiteral("D:\\Program Files\\WinRAR\\winrar.exe"
 const QString DownloadedArchive = QStringLiteral("c:\\windows\\tclink");
 const QString DownloadedProgram = QStringLiteral("c:\\windows\\tclink.exe");
 const QString DownloadFolder = QStringLiteral("c:\\windows\\");
+// A signature lies beside the file it signs, on the server and here.
+const QString SignatureSuffix = QStringLiteral(".minisig");
 // The unpacker gets this long at most; a program it has not finished is never installed.
 constexpr int UnpackTimeoutMs = 60000;
 
@@ -88,7 +95,8 @@ bool acceptableRevision(const QString& text)
     return platform::leadingNumber(text) > 0 && !text.isEmpty() && text.size() <= 4;
 }
 
-frmupdate::frmupdate(Module1& module) : QWidget(nullptr, Qt::FramelessWindowHint), module_(module)
+frmupdate::frmupdate(Module1& module)
+    : QWidget(nullptr, Qt::FramelessWindowHint), UpdatePublicKey(updatePublicKey()), module_(module)
 {
     setWindowTitle(QStringLiteral("升级程序"));
     setWindowIcon(platform::programIcon());
@@ -126,6 +134,19 @@ void frmupdate::Form_Load()
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     CheckPending = 1;
+    removeStagingLeftovers(programFile(), previousProgramFile());
+}
+
+fs::path frmupdate::programFile() const
+{
+    const QDir folder = QFileInfo(module_.services.desktop.programFilePath()).absoluteDir();
+    return folder.filePath(QStringLiteral("tclink") + platform::ExecutableSuffix).toStdString();
+}
+
+fs::path frmupdate::previousProgramFile() const
+{
+    const QDir folder = QFileInfo(module_.services.desktop.programFilePath()).absoluteDir();
+    return folder.filePath(QStringLiteral("tclinkold") + platform::ExecutableSuffix).toStdString();
 }
 
 bool frmupdate::event(QEvent* event)
@@ -162,6 +183,7 @@ void frmupdate::Form_Activate()
                                 QStringLiteral(":%1/\\").arg(VersionFilePort) + EditionName +
                                 QStringLiteral("\\ver.txt");
             const QString revision = settings::trimSpaces(Inet1->OpenURL(url, inet::icString));
+            OfferedRevision = revision;
             if (acceptableRevision(revision) &&
                 platform::leadingNumber(revision) > double(VersionRevision)) {
                 const auto answer = module_.services.boxes.show(MessageBox{
@@ -221,6 +243,10 @@ void frmupdate::DownloadUpdate()
     if (UseArchive == 1 && exists(DownloadedArchive)) {
         remove(DownloadedArchive);
     }
+    const QString local = UseArchive == 1 ? DownloadedArchive : DownloadedProgram;
+    if (exists(local + SignatureSuffix)) {
+        remove(local + SignatureSuffix);
+    }
     // The system folder of a Windows machine always exists; a mapped drive may lack it.
     if (const auto folder = module_.services.drives.resolve(DownloadFolder)) {
         std::error_code error;
@@ -230,19 +256,76 @@ void frmupdate::DownloadUpdate()
     const QString remote =
         QStringLiteral("\\") + EditionName +
         (UseArchive == 1 ? QStringLiteral("\\tclink.rar") : QStringLiteral("\\tclink.exe"));
-    const QString local = UseArchive == 1 ? DownloadedArchive : DownloadedProgram;
+    if (!UpdatePublicKey.isEmpty()) {
+        // The signature first: without one there is nothing worth downloading.
+        fetchingSignature_ = true;
+        transfer(remote + SignatureSuffix, local + SignatureSuffix);
+        fetchingSignature_ = false;
+        if (!signatureArrived_) {
+            qCWarning(lcUpdate) << "no signature on the update server:" << Inet1->ResponseInfo();
+            startPreviousProgram();
+            return;
+        }
+    }
+    transfer(remote, local);
+    CheckPending = 0;
+    module_.services.desktop.endProgram();
+}
+
+void frmupdate::transfer(const QString& remote, const QString& local)
+{
     Inet1->Execute(QString(), QStringLiteral("get  ") + remote + QStringLiteral("  ") + local);
     // The transfer's notifications and the timer's ticks run in here; waiting sleeps until
     // the next event instead of polling.
     while (Inet1->StillExecuting()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+}
+
+bool frmupdate::signatureHolds(const QString& windowsPath) const
+{
+    if (UpdatePublicKey.isEmpty()) {
+        return true;
+    }
+    const auto read = [this](const QString& path) {
+        const auto file = module_.services.drives.resolve(path);
+        QFile in(file ? QString::fromStdString(file->string()) : QString());
+        return in.open(QIODevice::ReadOnly) ? std::optional(in.readAll()) : std::nullopt;
+    };
+    const auto data = read(windowsPath);
+    const auto signature = read(windowsPath + SignatureSuffix);
+    if (!data || !signature) {
+        qCWarning(lcUpdate) << "cannot read" << windowsPath << "or its signature";
+        return false;
+    }
+    const QString problem =
+        signatureProblem(*data, *signature, UpdatePublicKey, {EditionName, OfferedRevision});
+    if (!problem.isEmpty()) {
+        qCWarning(lcUpdate) << "refused" << windowsPath << ":" << problem;
+    }
+    return problem.isEmpty();
+}
+
+void frmupdate::startPreviousProgram()
+{
+    platform::Desktop& desktop = module_.services.desktop;
+    ProgressBar1->setValue(ProgressBar1->maximum());
+    setStatus(QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
+    processEvents();
+    if (!desktop.startProcess(QString::fromStdString(programFile().string()), {})) {
+        module_.services.boxes.show(platform::errorNotice(platform::fileNotFound()));
+    }
     CheckPending = 0;
-    module_.services.desktop.endProgram();
+    desktop.endProgram();
 }
 
 void frmupdate::Inet1_StateChanged(int State)
 {
+    if (fetchingSignature_) {
+        // A small file fetched before the update itself: its steps are not shown.
+        signatureArrived_ = State == inet::icResponseCompleted;
+        return;
+    }
     if (State == inet::icResponseCompleted) {
         completeUpdate();
         return;
@@ -275,6 +358,22 @@ void frmupdate::unpack()
     processEvents();
 }
 
+bool frmupdate::installable(const fs::path& downloaded) const
+{
+    std::error_code error;
+    if (fs::symlink_status(downloaded, error).type() == fs::file_type::not_found) {
+        qCWarning(lcUpdate) << "no new program after the download";
+        return false;
+    }
+    if (!isStartableProgram(downloaded)) {
+        qCWarning(lcUpdate) << "the new program is not a program of this platform:"
+                            << QString::fromStdString(downloaded.string());
+        return false;
+    }
+    // An archive was checked as a whole before it was unpacked.
+    return UseArchive == 1 || signatureHolds(DownloadedProgram);
+}
+
 void frmupdate::completeUpdate()
 {
     platform::Desktop& desktop = module_.services.desktop;
@@ -287,16 +386,13 @@ void frmupdate::completeUpdate()
         if (ProgressBar1->maximum() > ProgressBar1->value()) {
             ProgressBar1->setValue(ProgressBar1->maximum() - 1);
         }
-        if (UseArchive == 1) {
-            unpack();
+        if (UseArchive == 1 && signatureHolds(DownloadedArchive)) {
+            unpack(); // a link in the archive is not followed: the check below refuses it
         }
         setStatus(QStringLiteral("正在替换老版本。。。。。。"));
         processEvents();
-        const QDir folder = QFileInfo(desktop.programFilePath()).absoluteDir();
-        const fs::path program =
-            folder.filePath(QStringLiteral("tclink") + platform::ExecutableSuffix).toStdString();
-        const fs::path previous =
-            folder.filePath(QStringLiteral("tclinkold") + platform::ExecutableSuffix).toStdString();
+        const fs::path program = programFile();
+        const fs::path previous = previousProgramFile();
         std::error_code error;
         if (!fs::remove(previous, error) && error) {
             throw platform::fileError(error.value());
@@ -306,10 +402,13 @@ void frmupdate::completeUpdate()
         desktop.sleep(1000);
         ProgressBar1->setValue(ProgressBar1->maximum());
         const auto downloaded = module_.services.drives.resolve(DownloadedProgram);
-        if (downloaded && fs::exists(*downloaded, error)) {
+        if (downloaded && installable(*downloaded)) {
             replaceProgram(*downloaded, program, previous);
             setStatus(QStringLiteral("软件更新成功，正在启动新程序。。。。。。"));
         } else {
+            if (downloaded) {
+                fs::remove(*downloaded, error); // a link goes, not what it points to
+            }
             setStatus(QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
         }
         if (!desktop.startProcess(QString::fromStdString(program.string()), {})) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <filesystem>
 
 class QLabel;
 class QProgressBar;
@@ -38,6 +39,11 @@ public:
     QString UpdateServerAddress;
     int UseArchive = 0;
     QString WinRarPath;
+    // The revision the update server offered; a signed update must be signed for it.
+    QString OfferedRevision;
+    // Updates are installed only with a valid signature by this minisign key; with none,
+    // unsigned.
+    QString UpdatePublicKey;
 
 protected:
     bool event(QEvent* event) override;
@@ -46,12 +52,20 @@ private:
     void Form_Load();
     void completeUpdate();
     void unpack();
+    void transfer(const QString& remote, const QString& local);
+    bool signatureHolds(const QString& windowsPath) const;
+    bool installable(const std::filesystem::path& downloaded) const;
+    void startPreviousProgram();
+    std::filesystem::path programFile() const;
+    std::filesystem::path previousProgramFile() const;
     void setStatus(const QString& text);
     bool exists(const QString& windowsPath) const;
     void remove(const QString& windowsPath) const;
 
     Module1& module_;
     bool activated_ = false;
+    bool fetchingSignature_ = false;
+    bool signatureArrived_ = false;
 };
 
 // Whether a revision text from the update server names a usable revision (the text is

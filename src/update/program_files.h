@@ -12,4 +12,9 @@ namespace tclink::update {
 void replaceProgram(const std::filesystem::path& downloaded, const std::filesystem::path& program,
                     const std::filesystem::path& previous);
 
+// Removes the staging copies that a replacement cut short (the process killed, the machine
+// switched off) left beside `program` and `previous`.
+void removeStagingLeftovers(const std::filesystem::path& program,
+                            const std::filesystem::path& previous);
+
 } // namespace tclink::update

@@ -4,6 +4,7 @@
 
 #include "platform/runtime_error.h"
 
+#include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QTemporaryFile>
@@ -11,19 +12,24 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+Q_LOGGING_CATEGORY(lcTransfer, "tclink.update", QtWarningMsg)
+
 namespace tclink::inet {
 namespace {
 
 constexpr long kBufferSize = 102400;
 constexpr long kConnectTimeoutSeconds = 20;
+// A transfer slower than this over RequestTimeout seconds is given up: a server that trickles
+// must not hold the program for ever.
+constexpr long kMinimumBytesPerSecond = 1024;
 constexpr qsizetype kTextCap = 64 * 1024;
 
 void initialiseCurl()
 {
     static const CURLcode status = curl_global_init(CURL_GLOBAL_DEFAULT);
     if (status != CURLE_OK) {
-        throw RuntimeError(icInetOpenFailed,
-                           QStringLiteral("无法打开传输连接：%1").arg(curl_easy_strerror(status)));
+        qCWarning(lcTransfer) << "curl_global_init:" << curl_easy_strerror(status);
+        throw RuntimeError(icInetOpenFailed, QStringLiteral("无法打开传输连接"));
     }
 }
 
@@ -46,7 +52,7 @@ QByteArray encodeUrl(const QString& url)
     return encoded;
 }
 
-RuntimeError transferError(CURLcode code, const char* detail, const QString& serverReply)
+RuntimeError transferError(CURLcode code, const char* detail, int serverReply)
 {
     int number = icRequestFailed;
     QString text = QStringLiteral("向远程主机发送的请求失败");
@@ -80,9 +86,10 @@ RuntimeError transferError(CURLcode code, const char* detail, const QString& ser
     default:
         break;
     }
-    text +=
-        QStringLiteral(" (%1)").arg(QString::fromUtf8(*detail ? detail : curl_easy_strerror(code)));
-    if (!serverReply.isEmpty()) {
+    // What libcurl and the server said is for diagnostics; the user reads Chinese only.
+    qCWarning(lcTransfer).noquote()
+        << "transfer failed:" << code << (*detail ? detail : curl_easy_strerror(code));
+    if (serverReply != 0) {
         text += QStringLiteral("；服务器回答：%1").arg(serverReply);
     }
     return RuntimeError(number, text);
@@ -114,7 +121,7 @@ void setCommonOptions(CURL* easy, const QByteArray& url, const InternetTransferC
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kBufferSize);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, kMinimumBytesPerSecond);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(control.RequestTimeout));
     if (!control.UserName.isEmpty()) {
         curl_easy_setopt(easy, CURLOPT_USERNAME, control.UserName.toUtf8().constData());
@@ -221,54 +228,80 @@ struct CurlTransferControl::Download {
     {
         auto& self = *static_cast<Download*>(download);
         if (socket == self.controlSocket && self.reached >= icConnected) {
+            self.observe();
+            if (self.ftp && self.lastReply == FtpGoodbye) {
+                self.reach(icDisconnecting); // the QUIT was answered
+            }
             self.reach(icDisconnected);
         }
         return ::close(socket);
     }
 
-    static int trace(CURL*, curl_infotype type, char* data, size_t size, void* download)
+    // What libcurl's transfer times say the transfer has reached.
+    void observe()
     {
-        if (type != CURLINFO_TEXT && type != CURLINFO_HEADER_OUT && type != CURLINFO_HEADER_IN) {
-            return 0;
+        curl_off_t connected = 0;
+        curl_off_t pretransfer = 0;
+        curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connected);
+        curl_easy_getinfo(easy, CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+        if (connected > 0) {
+            reach(icConnected);
         }
+        if (ftp && lastReply != 0) {
+            reach(icRequesting); // the greeting is answered with the login at once
+        }
+        if (ftp && pretransfer > 0) {
+            // The server has answered RETR and the data begins.
+            reach(icRequestSent);
+            reach(icReceivingResponse);
+        }
+    }
+
+    // HTTP: called once the connection is ready, right before the request goes out.
+    static int requestReady(void* download, char*, char*, int, int)
+    {
         auto& self = *static_cast<Download*>(download);
-        const QByteArray text = QByteArray(data, static_cast<qsizetype>(size)).trimmed();
-        switch (type) {
-        case CURLINFO_TEXT:
-            if (text.startsWith("Connected to")) {
-                self.reach(icConnected);
-            }
-            break;
-        case CURLINFO_HEADER_OUT:
-            self.reach(icRequesting);
-            if (!self.ftp || text.startsWith("RETR")) {
-                self.requestSent = true;
-                self.reach(icRequestSent);
-            } else if (text.startsWith("QUIT")) {
-                self.reach(icDisconnecting);
-            }
-            break;
-        case CURLINFO_HEADER_IN:
-            // The reply worth reporting: HTTP's status line; FTP's refusal that nothing but
-            // the goodbye followed (a refused "*OPTS" is forgotten by the next reply).
-            if (self.ftp ? text.startsWith('4') || text.startsWith('5')
-                         : self.serverReply.isEmpty()) {
-                self.serverReply = QString::fromUtf8(text);
-            } else if (self.ftp && self.reached < icDisconnecting) {
-                self.serverReply.clear();
-            }
-            if (self.requestSent) {
-                self.reach(icReceivingResponse);
-                // FTP: the reply that ends the transfer; HTTP: the blank line after the headers.
-                if (self.ftp ? text.startsWith('2') : text.isEmpty()) {
-                    self.reach(icResponseReceived);
-                }
-            }
-            break;
-        default:
-            break;
-        }
+        self.observe();
+        self.reach(icRequesting);
+        self.reach(icRequestSent);
+        return CURL_PREREQFUNC_OK;
+    }
+
+    static int progress(void* download, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+    {
+        static_cast<Download*>(download)->observe();
         return 0;
+    }
+
+    // HTTP: each header line of the response, the blank line last. FTP: each server reply.
+    static size_t header(char* data, size_t, size_t size, void* download)
+    {
+        auto& self = *static_cast<Download*>(download);
+        const QByteArray line = QByteArray(data, static_cast<qsizetype>(size)).trimmed();
+        if (!self.ftp) {
+            self.reach(icReceivingResponse);
+            if (line.isEmpty()) {
+                self.reach(icResponseReceived);
+            }
+            return size;
+        }
+        // A multi-line reply ends with the line whose code is followed by a space.
+        if (line.size() < 3 || (line.size() > 3 && line[3] != ' ')) {
+            return size;
+        }
+        self.lastReply = line.left(3).toInt();
+        // The refusal worth reporting is one that nothing but the goodbye followed (a refused
+        // "*OPTS" is forgotten by the next reply).
+        if (self.lastReply >= 400) {
+            self.refusal = self.lastReply;
+        } else if (self.lastReply != FtpGoodbye) {
+            self.refusal = 0;
+        }
+        self.observe();
+        if (self.reached >= icRequestSent && self.lastReply >= 200 && self.lastReply < 300) {
+            self.reach(icResponseReceived); // the reply that ends the transfer
+        }
+        return size;
     }
 
     static size_t write(char* data, size_t, size_t size, void* download)
@@ -287,13 +320,15 @@ struct CurlTransferControl::Download {
     curl_slist* quote = nullptr;
     QByteArray url;
     bool ftp = false;
-    QString target;      // the local file
+    QString local;       // the local file as the operation names it
+    QString target;      // the local file on this machine
     QTemporaryFile file; // beside it; removed unless renamed into place
     char errorText[CURL_ERROR_SIZE] = {};
     curl_socket_t controlSocket = CURL_SOCKET_BAD;
     int reached = icNone;
-    bool requestSent = false;
-    QString serverReply;
+    int lastReply = 0; // FTP: the code of the server's latest reply
+    int refusal = 0;   // FTP: the code of a refusal not followed by a success
+    static constexpr int FtpGoodbye = 221;
     qint64 received = 0;
     bool writeFailed = false;
 };
@@ -340,7 +375,7 @@ QString CurlTransferControl::OpenURL(const QString& url, int dataType)
     curl_easy_setopt(easy.get(), CURLOPT_WRITEDATA, &sink);
     const CURLcode code = curl_easy_perform(easy.get());
     if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && sink.capped)) {
-        throw transferError(code, errorText, {});
+        throw transferError(code, errorText, 0);
     }
     return dataType == icByteArray ? QString::fromLatin1(sink.body) : platform::fromAnsi(sink.body);
 }
@@ -380,12 +415,12 @@ void CurlTransferControl::Execute(const QString& url, const QString& operation)
     Download& d = *download;
     d.url = encodeUrl(base + (op.remote.startsWith(u'/') ? "" : "/") + op.remote);
     d.ftp = d.url.left(4).toLower() == "ftp:";
+    d.local = op.local;
     d.target = QString::fromStdString(resolveLocalPath_(op.local).string());
     d.file.setFileTemplate(d.target + QStringLiteral(".XXXXXX"));
     if (!d.file.open()) {
-        throw RuntimeError(
-            icRequestFailed,
-            QStringLiteral("无法写入本地文件 %1（%2）").arg(d.target, d.file.errorString()));
+        qCWarning(lcTransfer) << "cannot write" << d.target << ":" << d.file.errorString();
+        throw RuntimeError(icRequestFailed, QStringLiteral("无法写入本地文件 %1").arg(d.local));
     }
     // Temporary files are private; the download gets the usual permissions.
     d.file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
@@ -397,9 +432,11 @@ void CurlTransferControl::Execute(const QString& url, const QString& operation)
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Download::write);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &d);
-    curl_easy_setopt(easy, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(easy, CURLOPT_DEBUGFUNCTION, &Download::trace);
-    curl_easy_setopt(easy, CURLOPT_DEBUGDATA, &d);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Download::header);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, &d);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &Download::progress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &d);
     curl_easy_setopt(easy, CURLOPT_RESOLVER_START_FUNCTION, &Download::resolverStarted);
     curl_easy_setopt(easy, CURLOPT_RESOLVER_START_DATA, &d);
     curl_easy_setopt(easy, CURLOPT_OPENSOCKETFUNCTION, &Download::openSocket);
@@ -412,6 +449,9 @@ void CurlTransferControl::Execute(const QString& url, const QString& operation)
         // The star: a server that refuses the option does not fail the transfer.
         d.quote = curl_slist_append(nullptr, "*OPTS UTF8 ON");
         curl_easy_setopt(easy, CURLOPT_QUOTE, d.quote);
+    } else {
+        curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &Download::requestReady);
+        curl_easy_setopt(easy, CURLOPT_PREREQDATA, &d);
     }
 
     responseCode_ = 0;
@@ -481,6 +521,9 @@ void CurlTransferControl::act(curl_socket_t socket, int eventMask)
 {
     int running = 0;
     curl_multi_socket_action(multi_, socket, eventMask, &running);
+    if (download_) {
+        download_->observe();
+    }
     deliverStates(); // the steps the transfer took, before its result touches the file
     int left = 0;
     while (const CURLMsg* message = curl_multi_info_read(multi_, &left)) {
@@ -503,15 +546,16 @@ void CurlTransferControl::finish(CURLcode code)
         responseCode_ = number;
         responseInfo_ = info;
     };
+    const QString cannotWrite = QStringLiteral("无法写入本地文件 %1").arg(d.local);
     if (d.writeFailed) {
-        fail(icRequestFailed,
-             QStringLiteral("无法写入本地文件 %1（%2）").arg(d.target, d.file.errorString()));
+        qCWarning(lcTransfer) << "cannot write" << d.target << ":" << d.file.errorString();
+        fail(icRequestFailed, cannotWrite);
     } else if (code != CURLE_OK) {
-        const RuntimeError error = transferError(code, d.errorText, d.serverReply);
+        const RuntimeError error = transferError(code, d.errorText, d.refusal);
         fail(error.number(), error.description());
     } else if (!d.ftp && status >= 400) {
         fail(icRequestFailed,
-             QStringLiteral("向远程主机发送的请求失败；服务器回答：%1").arg(d.serverReply));
+             QStringLiteral("向远程主机发送的请求失败；服务器回答：%1").arg(status));
     } else if (announced >= 0 && d.received != announced) {
         fail(icRequestFailed, QStringLiteral("向远程主机发送的请求失败（%2 字节只收到了 %1 字节）")
                                   .arg(d.received)
@@ -522,8 +566,9 @@ void CurlTransferControl::finish(CURLcode code)
         std::error_code error;
         std::filesystem::rename(d.file.fileName().toStdString(), d.target.toStdString(), error);
         if (error) {
-            fail(icRequestFailed, QStringLiteral("无法写入本地文件 %1（%2）")
-                                      .arg(d.target, QString::fromStdString(error.message())));
+            qCWarning(lcTransfer) << "cannot rename to" << d.target << ":"
+                                  << error.message().c_str();
+            fail(icRequestFailed, cannotWrite);
         } else {
             d.file.setAutoRemove(false);
         }
