@@ -292,14 +292,14 @@ bool frmupdate::signatureHolds(const QString& windowsPath) const
         QFile in(file ? QString::fromStdString(file->string()) : QString());
         return in.open(QIODevice::ReadOnly) ? std::optional(in.readAll()) : std::nullopt;
     };
-    const auto data = read(windowsPath);
+    const auto bytes = read(windowsPath);
     const auto signature = read(windowsPath + SignatureSuffix);
-    if (!data || !signature) {
+    if (!bytes || !signature) {
         qCWarning(lcUpdate) << "cannot read" << windowsPath << "or its signature";
         return false;
     }
     const QString problem =
-        signatureProblem(*data, *signature, UpdatePublicKey, {EditionName, OfferedRevision});
+        signatureProblem(*bytes, *signature, UpdatePublicKey, {EditionName, OfferedRevision});
     if (!problem.isEmpty()) {
         qCWarning(lcUpdate) << "refused" << windowsPath << ":" << problem;
     }

@@ -206,8 +206,8 @@ protected:
 TEST_F(Completion, TheNewProgramReplacesTheOldAndIsStarted)
 {
     writeFile(programFolder / "tclinkold", "older still");
-    auto& w = update("new program");
-    EXPECT_EQ(readFile(programFolder / "tclink"), "new program");
+    auto& w = update("#!new program");
+    EXPECT_EQ(readFile(programFolder / "tclink"), "#!new program");
     EXPECT_EQ(readFile(programFolder / "tclinkold"), "old program");
     EXPECT_NE(fs::status(programFolder / "tclink").permissions() & fs::perms::owner_exec,
               fs::perms::none);
@@ -226,7 +226,7 @@ TEST_F(Completion, TheArchiveIsUnpackedWithAQuotedPathAndWaitedFor)
 {
     world.drives.write("C:\\Program Files\\WinRAR\\winrar.exe", "#!");
     world.desktop.onRun = [&](const auto&) {
-        world.drives.write("c:\\windows\\tclink.exe", "unpacked program");
+        world.drives.write("c:\\windows\\tclink.exe", "#!unpacked program");
         return std::optional<int>(0);
     };
     update({});
@@ -235,7 +235,7 @@ TEST_F(Completion, TheArchiveIsUnpackedWithAQuotedPathAndWaitedFor)
               QStringLiteral("C:\\Program Files\\WinRAR\\winrar.exe"));
     EXPECT_EQ(world.desktop.ran[0].arguments,
               QStringList({"e", "-o+", "c:\\windows\\tclink", "c:\\windows\\"}));
-    EXPECT_EQ(readFile(programFolder / "tclink"), "unpacked program");
+    EXPECT_EQ(readFile(programFolder / "tclink"), "#!unpacked program");
 }
 
 TEST_F(Completion, AFailedOrUnfinishedUnpackingStartsTheOldProgram)
