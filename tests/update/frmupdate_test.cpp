@@ -266,3 +266,85 @@ TEST_F(Completion, AProgramThatCannotBeStartedIsTold)
     EXPECT_EQ(world.boxes.shown[1].title, QStringLiteral("53"));
     EXPECT_GE(world.desktop.ends, 1);
 }
+
+TEST_F(Completion, WhatCannotStartIsNotInstalledAndALinkIsNotFollowed)
+{
+    const fs::path outside = world.drives.root() / "outside";
+    writeFile(outside, "#!someone else's file");
+    fs::permissions(outside, fs::perms::owner_read | fs::perms::owner_write);
+    const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> downloads = {
+        {"empty", [](const fs::path& at) { writeFile(at, ""); }},
+        {"random bytes",
+         [](const fs::path& at) { writeFile(at, QByteArray("\x93\x11\xfe\0x", 5)); }},
+        {"a link", [&](const fs::path& at) { fs::create_symlink(outside, at); }},
+    };
+    for (const auto& [what, place] : downloads) {
+        TestWorld fresh;
+        fresh.desktop.programPath = world.desktop.programPath;
+        fresh.boxes.answers = {Answer::Yes};
+        fresh.module.LineCode = "1";
+        auto& w = fresh.module.showFrmupdate();
+        fresh.transfer->body = "5";
+        fresh.transfer->states = {12};
+        fresh.transfer->onExecute = [&, place = place](auto&) {
+            fresh.drives.write("c:\\windows\\tclink.exe", "");
+            const fs::path at = *fresh.drives.map().resolve("c:\\windows\\tclink.exe");
+            fs::remove(at);
+            place(at);
+        };
+        w.Form_Activate();
+        EXPECT_EQ(readFile(programFolder / "tclink"), "old program") << what;
+        EXPECT_EQ(w.Label1->text(), QStringLiteral("软件更新失败，正在启动老程序。。。。。。"))
+            << what;
+        EXPECT_EQ(fresh.desktop.started.size(), 1u) << what;
+        EXPECT_FALSE(
+            fs::exists(fs::symlink_status(*fresh.drives.map().resolve("c:\\windows\\tclink.exe"))))
+            << what;
+    }
+    EXPECT_EQ(readFile(outside), "#!someone else's file");
+    EXPECT_EQ(fs::status(outside).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(Completion, WithAKeyTheSignatureIsFetchedFirstAndWithoutOneNothingIsInstalled)
+{
+    world.boxes.answers = {Answer::Yes};
+    auto& w = open("5");
+    w.UpdatePublicKey = QStringLiteral("RWQbJ7C2/0IEAgV4pwZimKi2aYA2WIJnOOBIuhpCiKUoapmk3f2qt6GP");
+    world.transfer->states = {1, 11};
+    world.drives.write("c:\\windows\\tclink.exe.minisig", "stale");
+    bool staleSignatureGone = false;
+    world.transfer->onExecute = [&](auto&) {
+        staleSignatureGone = !world.drives.read("c:\\windows\\tclink.exe.minisig");
+    };
+    w.Form_Activate();
+    ASSERT_EQ(world.transfer->operations.size(), 1u);
+    EXPECT_EQ(
+        world.transfer->operations[0],
+        QStringLiteral("get  \\qtm演示版\\tclink.exe.minisig  c:\\windows\\tclink.exe.minisig"));
+    EXPECT_TRUE(staleSignatureGone);
+    EXPECT_EQ(readFile(programFolder / "tclink"), "old program");
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
+    ASSERT_EQ(world.desktop.started.size(), 1u);
+    EXPECT_EQ(world.desktop.started[0].program,
+              QString::fromStdString((programFolder / "tclink").string()));
+    EXPECT_GE(world.desktop.ends, 1);
+}
+
+TEST_F(Completion, WithAKeyABadSignatureInstallsNothing)
+{
+    world.drives.write("C:\\Program Files\\WinRAR\\winrar.exe", "#!");
+    world.boxes.answers = {Answer::Yes};
+    auto& w = open("5");
+    w.UpdatePublicKey = QStringLiteral("RWQbJ7C2/0IEAgV4pwZimKi2aYA2WIJnOOBIuhpCiKUoapmk3f2qt6GP");
+    world.transfer->states = {1, 2, 12};
+    world.transfer->onExecute = [&](tclink::test::FakeTransfer& transfer) {
+        const QString local = transfer.operations.back().section(QStringLiteral("  "), 2);
+        world.drives.write(local, "not what was signed");
+    };
+    w.Form_Activate();
+    EXPECT_EQ(world.transfer->operations.size(), 2u);
+    EXPECT_TRUE(world.desktop.ran.empty()); // the archive is not unpacked
+    EXPECT_EQ(readFile(programFolder / "tclink"), "old program");
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
+    EXPECT_EQ(world.desktop.started.size(), 1u);
+}
