@@ -163,6 +163,7 @@ bool frmupdate::event(QEvent* event)
 
 void frmupdate::setStatus(const QString& text)
 {
+    qCInfo(lcUpdate).noquote() << "status" << text;
     Label1->setText(text);
     Label1->adjustSize();
 }
@@ -262,7 +263,7 @@ void frmupdate::DownloadUpdate()
         transfer(remote + SignatureSuffix, local + SignatureSuffix);
         fetchingSignature_ = false;
         if (!signatureArrived_) {
-            qCWarning(lcUpdate) << "no signature on the update server:" << Inet1->ResponseInfo();
+            qCInfo(lcUpdate) << "no signature on the update server:" << Inet1->ResponseInfo();
             startPreviousProgram();
             return;
         }
@@ -295,13 +296,13 @@ bool frmupdate::signatureHolds(const QString& windowsPath) const
     const auto bytes = read(windowsPath);
     const auto signature = read(windowsPath + SignatureSuffix);
     if (!bytes || !signature) {
-        qCWarning(lcUpdate) << "cannot read" << windowsPath << "or its signature";
+        qCInfo(lcUpdate) << "cannot read" << windowsPath << "or its signature";
         return false;
     }
     const QString problem =
         signatureProblem(*bytes, *signature, UpdatePublicKey, {EditionName, OfferedRevision});
     if (!problem.isEmpty()) {
-        qCWarning(lcUpdate) << "refused" << windowsPath << ":" << problem;
+        qCInfo(lcUpdate) << "refused" << windowsPath << ":" << problem;
     }
     return problem.isEmpty();
 }
@@ -362,11 +363,11 @@ bool frmupdate::installable(const fs::path& downloaded) const
 {
     std::error_code error;
     if (fs::symlink_status(downloaded, error).type() == fs::file_type::not_found) {
-        qCWarning(lcUpdate) << "no new program after the download";
+        qCInfo(lcUpdate) << "no new program after the download";
         return false;
     }
     if (!isStartableProgram(downloaded)) {
-        qCWarning(lcUpdate) << "the new program is not a program of this platform:"
+        qCInfo(lcUpdate) << "the new program is not a program of this platform:"
                             << QString::fromStdString(downloaded.string());
         return false;
     }

@@ -1,6 +1,8 @@
 """Self-update of the whole program on a real X display, against the real update web and FTP
 servers: the bare program without an unpacker, the archive with the unpacker on D:, an archive
-without the program, the answer No, and an update server that cannot be reached."""
+without the program, downloads that are no program (empty, random bytes, an empty program or a
+link in the archive), a server that trickles, the answer No, and an update server that cannot
+be reached."""
 
 import io
 import os
@@ -104,6 +106,45 @@ class Update(unittest.TestCase):
         with open(self.installed, "rb") as f:
             self.assertTrue(f.read() == self.old_bytes)
         self.assertFalse(os.path.exists(self.marker))
+
+    def assert_old_program_started_again(self, program):
+        """The update failed: the old program is in place and runs again (and, finding the
+        update, asks once more)."""
+        self.assertEqual(program.wait(timeout=60), 0)
+        window = self.desk.window("^升级程序$", timeout=20, activate=False)
+        again = int(self.desk.xdotool("getwindowpid", window))
+        self.assertNotEqual(again, program.pid)
+        os.kill(again, signal.SIGTERM)
+        with open(self.installed, "rb") as f:
+            self.assertTrue(f.read() == self.old_bytes)
+        self.assertTrue(os.access(self.installed, os.X_OK))
+        self.assertEqual(sorted(os.listdir(self.folder)), ["tclink"])
+        self.assertIn("tclink.update: status 软件更新失败，正在启动老程序。。。。。。",
+                      self.desk.log_text())
+
+    def test_a_download_that_is_no_program_is_not_installed(self):
+        for name, data in (("empty", b""), ("random", os.urandom(300 * 1024))):
+            with self.subTest(name):
+                with UpdateServers(revision="1", files={"tclink.exe": data}, ftp=True):
+                    program = self.desk.start(self.installed, extra_env=TRACE)
+                    self.answer_question("alt+y")
+                    self.assert_old_program_started_again(program)
+
+    def test_an_archive_with_an_empty_or_linked_program_is_not_installed(self):
+        self.install_unpacker("C")
+        victim = os.path.join(self.desk.work, "someone-elses-file")
+        with open(victim, "wb") as f:
+            f.write(b"#!/bin/sh\necho hijacked\n")
+        os.chmod(victim, 0o600)
+        for name, entry in (("empty", ("tclink.exe", b"")),
+                            ("link", ("tclink.exe", victim, rar4.LINK))):
+            with self.subTest(name):
+                with UpdateServers(revision="1", files={"tclink.rar": rar([entry])}, ftp=True):
+                    program = self.desk.start(self.installed, extra_env=TRACE)
+                    self.answer_question("alt+y")
+                    self.assert_old_program_started_again(program)
+                self.assertFalse(os.path.lexists(os.path.join(self.desk.drive_c, "windows", "tclink.exe")))
+        self.assertEqual(stat.S_IMODE(os.stat(victim).st_mode), 0o600)
 
     def test_killed_during_the_completion_the_folder_holds_a_program(self):
         # The completion sequence takes about two seconds (its waits); kill the program at

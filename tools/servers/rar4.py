@@ -4,7 +4,9 @@
     rar4.py OUT.rar FILE[=NAME]...
 
 Each FILE is stored under NAME (default: its base name); NAME may hold folders, separated by
-"/" or "\\", and any Unicode characters. As a module: write(out_path, [(name, data), ...]).
+"/" or "\\", and any Unicode characters. As a module: write(out_path, [(name, data), ...]);
+an entry (name, target, LINK) stores a symbolic link to target (written by a Unix host, as
+RAR does for links).
 """
 import os
 import struct
@@ -14,6 +16,9 @@ import zlib
 
 MARKER = b"Rar!\x1a\x07\x00"
 HOST_WIN32 = 2
+HOST_UNIX = 3
+LINK = "link"
+UNIX_LINK_MODE = 0o120777
 METHOD_STORE = 0x30
 VERSION_NEEDED = 20
 LONG_BLOCK = 0x8000
@@ -33,15 +38,20 @@ def _dos_time(seconds):
             | t.tm_hour << 11 | t.tm_min << 5 | t.tm_sec // 2)
 
 
-def _file_block(name, data, mtime):
+def _file_block(name, data, mtime, link=False):
+    if link:
+        data = data.encode() if isinstance(data, str) else data
+        host, attributes = HOST_UNIX, UNIX_LINK_MODE
+    else:
+        host, attributes = HOST_WIN32, ARCHIVE_ATTRIBUTE
     name = name.replace("/", "\\")
     encoded = name.encode("utf-8")
     flags = LONG_BLOCK
     if not name.isascii():
         flags |= UNICODE_NAME  # a UTF-8 name without the legacy name before it
-    body = struct.pack("<IIBIIBBHI", len(data), len(data), HOST_WIN32, zlib.crc32(data),
+    body = struct.pack("<IIBIIBBHI", len(data), len(data), host, zlib.crc32(data),
                        _dos_time(mtime), VERSION_NEEDED, METHOD_STORE, len(encoded),
-                       ARCHIVE_ATTRIBUTE) + encoded
+                       attributes) + encoded
     return _block(0x74, flags, body) + data
 
 
@@ -51,10 +61,10 @@ def write(out_path, entries, mtime=None):
     with open(out_path, "wb") as out:
         out.write(MARKER)
         out.write(_block(0x73, 0, b"\x00" * 6))
-        for name, data in entries:
+        for name, data, *kind in entries:
             if len(data) >= 1 << 32:
                 raise ValueError("%s: files of 4 GiB or more are not supported" % name)
-            out.write(_file_block(name, data, mtime))
+            out.write(_file_block(name, data, mtime, kind == [LINK]))
         out.write(_block(0x7B, 0x4000, b""))
 
 

@@ -28,7 +28,7 @@ void initialiseCurl()
 {
     static const CURLcode status = curl_global_init(CURL_GLOBAL_DEFAULT);
     if (status != CURLE_OK) {
-        qCWarning(lcTransfer) << "curl_global_init:" << curl_easy_strerror(status);
+        qCInfo(lcTransfer) << "curl_global_init:" << curl_easy_strerror(status);
         throw RuntimeError(icInetOpenFailed, QStringLiteral("无法打开传输连接"));
     }
 }
@@ -87,7 +87,7 @@ RuntimeError transferError(CURLcode code, const char* detail, int serverReply)
         break;
     }
     // What libcurl and the server said is for diagnostics; the user reads Chinese only.
-    qCWarning(lcTransfer).noquote()
+    qCInfo(lcTransfer).noquote()
         << "transfer failed:" << code << (*detail ? detail : curl_easy_strerror(code));
     if (serverReply != 0) {
         text += QStringLiteral("；服务器回答：%1").arg(serverReply);
@@ -419,7 +419,7 @@ void CurlTransferControl::Execute(const QString& url, const QString& operation)
     d.target = QString::fromStdString(resolveLocalPath_(op.local).string());
     d.file.setFileTemplate(d.target + QStringLiteral(".XXXXXX"));
     if (!d.file.open()) {
-        qCWarning(lcTransfer) << "cannot write" << d.target << ":" << d.file.errorString();
+        qCInfo(lcTransfer) << "cannot write" << d.target << ":" << d.file.errorString();
         throw RuntimeError(icRequestFailed, QStringLiteral("无法写入本地文件 %1").arg(d.local));
     }
     // Temporary files are private; the download gets the usual permissions.
@@ -548,7 +548,7 @@ void CurlTransferControl::finish(CURLcode code)
     };
     const QString cannotWrite = QStringLiteral("无法写入本地文件 %1").arg(d.local);
     if (d.writeFailed) {
-        qCWarning(lcTransfer) << "cannot write" << d.target << ":" << d.file.errorString();
+        qCInfo(lcTransfer) << "cannot write" << d.target << ":" << d.file.errorString();
         fail(icRequestFailed, cannotWrite);
     } else if (code != CURLE_OK) {
         const RuntimeError error = transferError(code, d.errorText, d.refusal);
@@ -566,7 +566,7 @@ void CurlTransferControl::finish(CURLcode code)
         std::error_code error;
         std::filesystem::rename(d.file.fileName().toStdString(), d.target.toStdString(), error);
         if (error) {
-            qCWarning(lcTransfer) << "cannot rename to" << d.target << ":"
+            qCInfo(lcTransfer) << "cannot rename to" << d.target << ":"
                                   << error.message().c_str();
             fail(icRequestFailed, cannotWrite);
         } else {
