@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QScreen>
 #include <QThread>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -82,11 +83,18 @@ std::optional<int> HostDesktop::runProcess(const QString& program, const QString
 {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedChannels);
+#ifdef Q_OS_UNIX
+    // A process group of its own, so that what it started ends with it.
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+#endif
     process.start(translate(drives_, program), translateAll(drives_, arguments));
     if (!process.waitForStarted()) {
         return std::nullopt;
     }
     if (!process.waitForFinished(timeoutMs)) {
+#ifdef Q_OS_UNIX
+        ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
+#endif
         process.kill();
         process.waitForFinished();
         return std::nullopt;
