@@ -75,7 +75,8 @@ class UpdateServers:
 
     EDITION = "qtm演示版"
 
-    def __init__(self, revision="0", files=None, ftp=False, listen_http=(), listen_ftp=()):
+    def __init__(self, revision="0", files=None, ftp=False, listen_http=(), listen_ftp=(),
+                 ftp_options=()):
         self.root = tempfile.mkdtemp(prefix="tclink-update-")
         self.procs = []
         for line in ("127.0.0.1", "127.0.0.2"):
@@ -90,7 +91,8 @@ class UpdateServers:
         servers = os.path.join(os.path.dirname(os.path.abspath(__file__)), "servers")
         self._start([os.path.join(servers, "update-http"), "--root", self.root], listen_http)
         if ftp:
-            self._start([os.path.join(servers, "update-ftp"), "--root", self.root], listen_ftp)
+            self._start([os.path.join(servers, "update-ftp"), "--root", self.root, *ftp_options],
+                        listen_ftp)
 
     def _start(self, command, listen):
         for endpoint in listen:

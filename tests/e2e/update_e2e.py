@@ -146,6 +146,21 @@ class Update(unittest.TestCase):
                 self.assertFalse(os.path.lexists(os.path.join(self.desk.drive_c, "windows", "tclink.exe")))
         self.assertEqual(stat.S_IMODE(os.stat(victim).st_mode), 0o600)
 
+    def test_a_trickling_server_is_abandoned_within_the_bound(self):
+        # Under 1 KiB/s for 60 s is a transfer error: the program ends, nothing is installed.
+        files = {"tclink.exe": new_program(self.marker) + b"#" * 100000}
+        with UpdateServers(revision="1", files=files, ftp=True, ftp_options=("--rate", "200")):
+            program = self.desk.start(self.installed, extra_env=TRACE)
+            self.answer_question("alt+y")
+            started = time.monotonic()
+            self.assertEqual(program.wait(timeout=90), 0)
+            self.assertLess(time.monotonic() - started, 75)
+        self.assertIn("tclink.update: status 与升级服务器通讯时出现了错误。。。。。。",
+                      self.desk.log_text())
+        with open(self.installed, "rb") as f:
+            self.assertTrue(f.read() == self.old_bytes)
+        self.assertFalse(os.path.exists(self.marker))
+
     def test_killed_during_the_completion_the_folder_holds_a_program(self):
         # The completion sequence takes about two seconds (its waits); kill the program at
         # random moments in and around it.

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gmock/gmock.h>
@@ -169,6 +170,22 @@ TEST_F(ExecuteTest, SilentServerTimesOut)
     EXPECT_THAT(states_, ElementsAre(icHostResolvingHost, icHostResolved, icConnecting, icConnected,
                                      icDisconnected, icError));
     EXPECT_EQ(inet_.ResponseCode(), icInetTimeout);
+    EXPECT_THAT(windowsFolder(), IsEmpty());
+}
+
+// A server that sends, but under the minimum rate, is given up after RequestTimeout seconds.
+TEST_F(ExecuteTest, TricklingServerIsAbandoned)
+{
+    serve(QStringLiteral("127.0.0.1"), pattern(100000));
+    startServer({"--rate", "300"});
+    inet_.RequestTimeout = 2;
+    QElapsedTimer clock;
+    clock.start();
+    run();
+    EXPECT_LT(clock.elapsed(), 8000);
+    EXPECT_EQ(states_.back(), icError);
+    EXPECT_EQ(inet_.ResponseCode(), icInetTimeout);
+    EXPECT_EQ(inet_.ResponseInfo(), QStringLiteral("请求超时")); // no library text, no paths
     EXPECT_THAT(windowsFolder(), IsEmpty());
 }
 
