@@ -257,6 +257,14 @@ TEST_F(Completion, AFailedOrUnfinishedUnpackingStartsTheOldProgram)
     EXPECT_EQ(world.desktop.started.size(), 2u);
 }
 
+TEST_F(Completion, StagingLeftoversAreRemovedAtTheNextStart)
+{
+    writeFile(programFolder / ".tclink.new", "cut short");
+    open("0");
+    EXPECT_FALSE(fs::exists(programFolder / ".tclink.new"));
+    EXPECT_EQ(readFile(programFolder / "tclink"), "old program");
+}
+
 TEST_F(Completion, AProgramThatCannotBeStartedIsTold)
 {
     fs::remove(programFolder / "tclink");

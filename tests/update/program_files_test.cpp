@@ -1,11 +1,13 @@
 #include "platform/runtime_error.h"
 #include "update/program_files.h"
 
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <random>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -108,4 +110,36 @@ TEST_F(Replace, KilledAtAnyMomentTheFolderHoldsAWholeProgram)
                 << entry.path();
         }
     }
+}
+
+// A full disk is told as such (std::filesystem::copy_file would call it an I/O error), and
+// neither the program nor a half-written copy is left changed. Needs root for a small tmpfs.
+TEST_F(Replace, AFullDiskIsToldAsFullAndChangesNothing)
+{
+    if (::mount("tclink-test", folder.c_str(), "tmpfs", 0, "size=64k") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here (needs root)";
+    }
+    const auto unmount = qScopeGuard([this] { ::umount2(folder.c_str(), MNT_DETACH); });
+    write(folder / "tclink", "old");
+    write(downloads / "tclink.exe", std::string(256 * 1024, 'n'));
+    try {
+        replaceProgram(downloads / "tclink.exe", folder / "tclink", folder / "tclinkold");
+        ADD_FAILURE() << "a program larger than the disk was installed";
+    } catch (const tclink::RuntimeError& error) {
+        EXPECT_EQ(error.number(), 61);
+        EXPECT_EQ(error.description(), QStringLiteral("磁盘已满"));
+    }
+    EXPECT_EQ(read(folder / "tclink"), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    EXPECT_TRUE(fs::exists(downloads / "tclink.exe")); // kept for another try
+}
+
+TEST_F(Replace, LeftoversOfAnInterruptedReplacementAreRemoved)
+{
+    write(folder / "tclink", "old");
+    write(folder / ".tclink.new", "half");
+    write(folder / ".tclinkold.new", "half");
+    tclink::update::removeStagingLeftovers(folder / "tclink", folder / "tclinkold");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+    EXPECT_EQ(read(folder / "tclink"), "old");
 }
