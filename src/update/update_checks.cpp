@@ -15,14 +15,37 @@ namespace {
 constexpr qsizetype KeyIdSize = 8;
 constexpr qsizetype AlgorithmSize = 2;
 
+#ifndef Q_OS_WIN
+// The bytes of an ELF header that say which machines run the file: the word size and byte
+// order (bytes 4 and 5) and the machine (bytes 18 and 19).
+QByteArray elfMachine(const QByteArray& header)
+{
+    return header.mid(4, 2) + header.mid(18, 2);
+}
+
+// What this machine runs: the running program's own ELF header says it.
+QByteArray ownMachine()
+{
+    static const QByteArray machine = [] {
+        QFile self(QStringLiteral("/proc/self/exe"));
+        return self.open(QIODevice::ReadOnly) ? elfMachine(self.read(20)) : QByteArray();
+    }();
+    return machine;
+}
+#endif
+
 bool hasExecutableFormat(const QByteArray& start)
 {
 #ifdef Q_OS_WIN
     return start.startsWith("MZ");
 #else
-    return start.startsWith("\x7F"
-                            "ELF") ||
-           start.startsWith("#!");
+    if (start.startsWith("#!")) {
+        return true;
+    }
+    return start.size() >= 20 &&
+           start.startsWith("\x7F"
+                            "ELF") &&
+           (ownMachine().size() != 4 || elfMachine(start) == ownMachine());
 #endif
 }
 
@@ -79,7 +102,7 @@ bool isStartableProgram(const std::filesystem::path& path)
         return false;
     }
     QFile file(QString::fromStdString(path.string()));
-    return file.open(QIODevice::ReadOnly) && hasExecutableFormat(file.read(4));
+    return file.open(QIODevice::ReadOnly) && hasExecutableFormat(file.read(20));
 }
 
 QString signatureProblem(const QByteArray& data, const QByteArray& signature,

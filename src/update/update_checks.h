@@ -8,7 +8,8 @@ namespace tclink::update {
 
 // Whether `path` holds a program this platform can start: a regular file (never a symbolic
 // link, whose target would be what is installed), not empty, and in the platform's executable
-// format (ELF, or a script starting with "#!"; PE on Windows). False when it cannot be read.
+// format (ELF for this machine's processor, or a script starting with "#!"; PE on Windows).
+// False when it cannot be read.
 bool isStartableProgram(const std::filesystem::path& path);
 
 // What a signed update must show: the edition it is for and the revision the update server

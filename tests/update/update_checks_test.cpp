@@ -34,7 +34,12 @@ TEST(StartableProgram, OnlyARegularFileInThePlatformsFormat)
 {
     QTemporaryDir dir;
     const auto at = [&](const char* name) { return dir.filePath(QString::fromLatin1(name)); };
-    write(at("elf"), read(QStringLiteral("/proc/self/exe")));
+    const QByteArray self = read(QStringLiteral("/proc/self/exe"));
+    write(at("elf"), self);
+    QByteArray otherMachine = self;
+    otherMachine[18] = static_cast<char>(otherMachine[18] ^ 0x55); // e_machine
+    write(at("other machine"), otherMachine);
+    write(at("elf header only"), self.left(8));
     write(at("script"), "#!/bin/sh\nexit 0\n");
     write(at("empty"), "");
     write(at("random"), QByteArray("\x12\x7F\x45\x4C\x46 not at the start", 24));
@@ -45,7 +50,8 @@ TEST(StartableProgram, OnlyARegularFileInThePlatformsFormat)
     const auto path = [&](const char* name) { return fs::path(at(name).toStdString()); };
     EXPECT_TRUE(isStartableProgram(path("elf")));
     EXPECT_TRUE(isStartableProgram(path("script")));
-    for (const char* name : {"empty", "random", "short", "folder", "link", "missing"}) {
+    for (const char* name : {"empty", "random", "short", "folder", "link", "missing",
+                             "other machine", "elf header only"}) {
         EXPECT_FALSE(isStartableProgram(path(name))) << name;
     }
 }
