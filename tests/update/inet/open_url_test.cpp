@@ -76,6 +76,12 @@ TEST(OpenUrlFailureTest, RefusedConnectionRaisesConnectFailed)
     CurlTransferControl inet([](const QString&) { return std::filesystem::path(); });
     EXPECT_EQ(numberOf([&] { inet.OpenURL(QStringLiteral("http://127.0.0.1:1/\\ver.txt")); }),
               icConnectFailed);
+    // The user is told in Chinese only: libcurl's own text goes to the diagnostics.
+    try {
+        inet.OpenURL(QStringLiteral("http://127.0.0.1:1/\\ver.txt"));
+    } catch (const RuntimeError& error) {
+        EXPECT_EQ(error.description(), QStringLiteral("无法连接到远程主机"));
+    }
 }
 
 // A server that accepts the connection (the kernel does) but never answers: the request times
