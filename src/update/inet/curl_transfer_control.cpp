@@ -87,8 +87,8 @@ RuntimeError transferError(CURLcode code, const char* detail, int serverReply)
         break;
     }
     // What libcurl and the server said is for diagnostics; the user reads Chinese only.
-    qCInfo(lcTransfer).noquote()
-        << "transfer failed:" << code << (*detail ? detail : curl_easy_strerror(code));
+    qCInfo(lcTransfer).noquote() << "transfer failed:" << code
+                                 << (*detail ? detail : curl_easy_strerror(code));
     if (serverReply != 0) {
         text += QStringLiteral("；服务器回答：%1").arg(serverReply);
     }
@@ -188,6 +188,15 @@ struct CurlTransferControl::Download {
         curl_slist_free_all(quote);
     }
 
+    // Where the steps come from, all through libcurl's API: resolving (resolver-start
+    // callback), resolved (the control connection's socket is opened), connecting (its
+    // socket options are set), connected (CURLINFO_CONNECT_TIME_T), requesting and request
+    // sent (HTTP: the pre-request callback; FTP: the greeting answered with the login, and
+    // CURLINFO_PRETRANSFER_TIME_T once RETR is answered), receiving (HTTP: the first header;
+    // FTP: with the answer to RETR), received (HTTP: the blank line after the headers; FTP: a
+    // 2xx reply after that), disconnecting (FTP: the goodbye, 221, to QUIT) and disconnected
+    // (the control connection's socket is closed).
+    //
     // Each step is reported once, and never after a later one.
     void reach(int state)
     {
@@ -566,8 +575,7 @@ void CurlTransferControl::finish(CURLcode code)
         std::error_code error;
         std::filesystem::rename(d.file.fileName().toStdString(), d.target.toStdString(), error);
         if (error) {
-            qCInfo(lcTransfer) << "cannot rename to" << d.target << ":"
-                                  << error.message().c_str();
+            qCInfo(lcTransfer) << "cannot rename to" << d.target << ":" << error.message().c_str();
             fail(icRequestFailed, cannotWrite);
         } else {
             d.file.setAutoRemove(false);
