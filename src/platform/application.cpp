@@ -1,0 +1,48 @@
+#include "platform/application.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QPainter>
+#include <QPushButton>
+#include <QStyleOption>
+#include <QTranslator>
+
+namespace tclink::platform {
+
+void FocusFrameStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option,
+                                    QPainter* painter, const QWidget* widget) const
+{
+    if (element != PE_FrameFocusRect) {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        return;
+    }
+    const QPalette::ColorRole role =
+        qobject_cast<const QPushButton*>(widget) ? QPalette::ButtonText : QPalette::WindowText;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, false);
+    painter->setBrush(Qt::NoBrush);
+    painter->setPen(QPen(option->palette.color(role), 1, Qt::DotLine));
+    painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+    painter->restore();
+}
+
+bool loadQtTranslations(QApplication& app)
+{
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QLocale(QLocale::Chinese, QLocale::China), QStringLiteral("qtbase"),
+                          QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QApplication::installTranslator(translator);
+}
+
+void setUpApplication(QApplication& app)
+{
+    QApplication::setStyle(new FocusFrameStyle);
+    loadQtTranslations(app);
+}
+
+} // namespace tclink::platform
