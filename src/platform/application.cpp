@@ -27,6 +27,18 @@ void FocusFrameStyle::drawPrimitive(PrimitiveElement element, const QStyleOption
     painter->restore();
 }
 
+void FocusFrameStyle::drawControl(ControlElement element, const QStyleOption* option,
+                                  QPainter* painter, const QWidget* widget) const
+{
+    QProxyStyle::drawControl(element, option, painter, widget);
+    if (element == CE_PushButton && (option->state & State_HasFocus)) {
+        QStyleOptionFocusRect frame;
+        frame.QStyleOption::operator=(*option);
+        frame.rect = subElementRect(SE_PushButtonFocusRect, option, widget);
+        drawPrimitive(PE_FrameFocusRect, &frame, painter, widget);
+    }
+}
+
 bool loadQtTranslations(QApplication& app)
 {
     auto* translator = new QTranslator(&app);

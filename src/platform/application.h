@@ -15,6 +15,9 @@ public:
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget = nullptr) const override;
+    // Buttons get the focus frame inside their face (the base style only tints their edge).
+    void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget = nullptr) const override;
 };
 
 // Loads Qt's own Simplified Chinese texts (context menus, standard dialogs). False when they
