@@ -1,3 +1,4 @@
+#include "platform/application.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/drive_map.h"
@@ -13,6 +14,7 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tclink"));
+    tclink::platform::setUpApplication(app);
 
     tclink::platform::DriveMap drives = tclink::platform::DriveMap::fromEnvironment();
     tclink::platform::QtMessageBoxes boxes;

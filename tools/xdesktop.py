@@ -9,6 +9,9 @@ import subprocess
 import tempfile
 import time
 
+FONT_ALIAS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fonts",
+                          "64-tclink-simsun.conf")
+
 
 class Desktop:
     def __init__(self, width=1280, height=800):
@@ -28,6 +31,13 @@ class Desktop:
             raise RuntimeError("Xvfb did not start")
         self.env = dict(os.environ, DISPLAY=":" + number)
         self.env.pop("QT_QPA_PLATFORM", None)
+        # The program's faces as this tree's SimSun alias draws them, whatever is installed.
+        fonts = os.path.join(self.work, "fonts.conf")
+        with open(fonts, "w") as f:
+            f.write('<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "fonts.dtd">\n'
+                    f'<fontconfig><include>{FONT_ALIAS}</include>'
+                    '<include>/etc/fonts/fonts.conf</include></fontconfig>\n')
+        self.env["FONTCONFIG_FILE"] = fonts
         self.procs.append(subprocess.Popen(["openbox"], env=self.env,
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         # Programs started before the window manager is up may never be mapped.

@@ -29,11 +29,12 @@ using settings::clstxt;
 
 namespace {
 
-void setTextColour(QWidget* widget, const QColor& colour)
+// Colours the caption only: the radio dot and the tick keep the style's colours, which stand
+// out on the box's white face.
+void setCaptionColour(QWidget* widget, const QColor& colour)
 {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, colour);
-    palette.setColor(QPalette::Text, colour);
     widget->setPalette(palette);
 }
 
@@ -97,12 +98,14 @@ frmbegin::frmbegin(Module1& module) : QWidget(nullptr, Qt::FramelessWindowHint),
     Check1 =
         place<QCheckBox>(Frame1, QStringLiteral("启用备用服务器---当系统无法正常登陆时请勾选此项"),
                          twipsRect(165, 1590, 4545, 405));
-    // The backup line lies below the frame's edge and is never seen; it takes no focus, so
-    // it cannot be reached from the keyboard either.
+    // The backup line lies below the frame's edge and is never seen. It is disabled, so the
+    // arrow keys, which move among the options of a frame whatever their focus policy, never
+    // select it: a line the user can see is always selected.
     Option1 =
         place<QRadioButton>(Frame1, QStringLiteral("备用线路-----当正常线路不能进入时选择进入"),
                             twipsRect(450, 2220, 4215, 435));
     Option1->setFocusPolicy(Qt::NoFocus);
+    Option1->setEnabled(false);
     Option2->setChecked(true);
 
     Frame3 = place<QGroupBox>(this, QStringLiteral("信息提示"), twipsRect(495, 1080, 4890, 2130));
@@ -128,13 +131,13 @@ frmbegin::frmbegin(Module1& module) : QWidget(nullptr, Qt::FramelessWindowHint),
     for (QWidget* label : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
                            static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label4),
                            static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame3)}) {
-        setTextColour(label, platform::highlightTextColour());
+        setCaptionColour(label, platform::highlightTextColour());
     }
     for (QWidget* option : {static_cast<QWidget*>(Option1), static_cast<QWidget*>(Option2),
                             static_cast<QWidget*>(Option3), static_cast<QWidget*>(Check1)}) {
-        setTextColour(option, white);
+        setCaptionColour(option, white);
     }
-    setTextColour(Label5, pink);
+    setCaptionColour(Label5, pink);
     QPalette entry = Text1->palette();
     entry.setColor(QPalette::Text, pink);
     entry.setColor(QPalette::Base, platform::desktopColour());
@@ -145,11 +148,22 @@ frmbegin::frmbegin(Module1& module) : QWidget(nullptr, Qt::FramelessWindowHint),
 
     setTabOrder(Command1, Command2);
     Command1->setFocus();
+    // Return presses a focused button, as Space does.
+    for (QPushButton* button : {Command1, Command2, Command3, Command4}) {
+        button->setAutoDefault(true);
+    }
 
     connect(Command1, &QPushButton::clicked, this, &frmbegin::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmbegin::Command2_Click);
     connect(Command3, &QPushButton::clicked, this, &frmbegin::Command3_Click);
     connect(Command4, &QPushButton::clicked, this, &frmbegin::Command4_Click);
+    // The timer keeps the focus in the entry box while no machine number is configured, so
+    // Return there presses the configure button.
+    connect(Text1, &QLineEdit::returnPressed, this, [this] {
+        if (!Command3->isHidden()) {
+            Command3->click();
+        }
+    });
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(500);
@@ -260,8 +274,9 @@ void frmbegin::Command4_Click()
 
 void frmbegin::restore()
 {
-    module_.MachineNumber =
-        clstxt(module_.services.drives).txtread(settings::backupIdFile(module_.HasDriveD));
+    // The backup is taken from where the configuration check found it (D: first, then the
+    // system folder), so the offered restore always has something to restore.
+    module_.MachineNumber = readFirstNonBlank(settings::BackupIdFileOnD, settings::BackupIdFileOnC);
     if (!settings::isBlank(module_.MachineNumber)) {
         writeIdFile(module_.MachineNumber);
     }

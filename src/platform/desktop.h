@@ -55,6 +55,13 @@ private:
 // gives it a sizing frame, so that the window system offers no way to close it.
 void removeWindowMenu(QWidget* window);
 
+// Keeps a top-level window that is not yet shown off the taskbar and the pager.
+void leaveOffTaskbar(QWidget* window);
+
+// Shows an empty title bar on a shown window whose title is empty (the window system would
+// otherwise show the program's name there).
+void clearWindowTitle(QWidget* window);
+
 // The suffix of executable files on this platform.
 #ifdef Q_OS_WIN
 inline const QString ExecutableSuffix = QStringLiteral(".exe");

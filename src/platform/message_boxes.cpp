@@ -1,10 +1,12 @@
 #include "platform/message_boxes.h"
 
+#include "platform/desktop.h"
 #include "platform/runtime_error.h"
 
 #include <QAbstractButton>
 #include <QLoggingCategory>
 #include <QMessageBox>
+#include <QTimer>
 
 namespace tclink::platform {
 
@@ -39,6 +41,10 @@ MessageBox::Answer QtMessageBoxes::show(const MessageBox& box)
     } else {
         dialog.setStandardButtons(QMessageBox::Ok);
         dialog.button(QMessageBox::Ok)->setText(QStringLiteral("确定"));
+    }
+    if (box.title.isEmpty()) {
+        // Runs once the box is shown, when its title bar exists.
+        QTimer::singleShot(0, &dialog, [&dialog] { clearWindowTitle(&dialog); });
     }
     switch (dialog.exec()) {
     case QMessageBox::Yes:

@@ -91,6 +91,20 @@ void FrmExitMsg::showEvent(QShowEvent* event)
     platform::removeWindowMenu(this);
 }
 
+void FrmExitMsg::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // A window manager may still offer to minimise the notice; it comes straight back, so the
+    // countdown stays in sight.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~Qt::WindowMinimized);
+            show();
+            raise();
+        });
+    }
+}
+
 void FrmExitMsg::closeEvent(QCloseEvent* event)
 {
     // Nothing closes the notice; the countdown ends the program.

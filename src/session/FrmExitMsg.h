@@ -28,6 +28,7 @@ public:
     QTimer* Timer1;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
 

@@ -25,9 +25,27 @@ namespace {
     throw platform::fileError(errorNumber);
 }
 
-// Writes all of `bytes` to a new file beside `target` and renames it over `target`.
+// A file without any write permission is read-only, as a file with the read-only attribute
+// is on Windows: it is neither replaced nor deleted, whoever asks (even the superuser).
+bool isReadOnly(const fs::file_status& status)
+{
+    constexpr auto writable =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    return fs::is_regular_file(status) && (status.permissions() & writable) == fs::perms::none;
+}
+
+// Writes all of `bytes` to a new file beside `target` and renames it over `target`. The new
+// file keeps the permissions of the one it replaces; a read-only target fails as access denied.
 void replaceFile(const fs::path& target, const QByteArray& bytes)
 {
+    std::error_code statusError;
+    const fs::file_status old = fs::status(target, statusError);
+    if (isReadOnly(old)) {
+        fail(EACCES);
+    }
+    const auto mode = static_cast<mode_t>(
+        fs::is_regular_file(old) ? static_cast<unsigned>(old.permissions() & fs::perms::mask)
+                                 : 0644u);
     std::string temporary = (target.parent_path() / ("." + target.filename().string())).string();
     temporary += ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
@@ -39,7 +57,7 @@ void replaceFile(const fs::path& target, const QByteArray& bytes)
         ::unlink(temporary.c_str());
         fail(error);
     };
-    ::fchmod(fd, 0644);
+    ::fchmod(fd, mode);
     const char* data = bytes.constData();
     size_t left = static_cast<size_t>(bytes.size());
     while (left > 0) {
@@ -121,7 +139,11 @@ void clstxt::txtdel(const QString& dpath) const
 {
     const fs::path path = drives_.require(dpath);
     std::error_code error;
-    if (fs::is_regular_file(path, error) && !fs::remove(path, error)) {
+    const fs::file_status status = fs::status(path, error);
+    if (isReadOnly(status)) {
+        fail(EACCES);
+    }
+    if (fs::is_regular_file(status) && !fs::remove(path, error)) {
         fail(error.value());
     }
 }

@@ -101,6 +101,7 @@ frmupdate::frmupdate(Module1& module)
     setWindowTitle(QStringLiteral("升级程序"));
     setWindowIcon(platform::programIcon());
     setAttribute(Qt::WA_DeleteOnClose);
+    platform::leaveOffTaskbar(this);
     setFixedSize(platform::pixels(6510), platform::pixels(2385));
     setAutoFillBackground(true);
     QPalette background = palette();

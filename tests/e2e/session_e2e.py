@@ -107,6 +107,11 @@ class Session(unittest.TestCase):
             desk.xdotool("key", "--window", notice, "alt+F4")
             time.sleep(1)
             self.assertIn(notice, desk.xdotool("search", "--onlyvisible", "--name", "备用服务器提示"))
+            # The window manager offers to minimise it; it comes straight back.
+            desk.xdotool("windowminimize", "--sync", notice)
+            wait_until(lambda: "_NET_WM_STATE_HIDDEN" not in desk.x_client(
+                "xprop", "-id", notice, "_NET_WM_STATE"), 5, "the notice back on screen")
+            self.assertIn(notice, desk.xdotool("search", "--onlyvisible", "--name", "备用服务器提示"))
             self.assertIsNone(program.poll())
             self.assertEqual(len(server.events("login")), 1)  # no second connection
 

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <cmath>
 #include <gtest/gtest.h>
 
 using tclink::platform::MessageBox;
@@ -236,4 +237,111 @@ TEST_F(Launcher, AnIdFileThatCannotBeWrittenIsToldAndChangesNothing)
     EXPECT_TRUE(unconfiguredFace(w));
     EXPECT_EQ(w.Text1->text(), "123");
     EXPECT_EQ(world.desktop.ends, 0);
+}
+
+namespace {
+
+// WCAG contrast ratio of two colours.
+double contrast(const QColor& a, const QColor& b)
+{
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+} // namespace
+
+TEST_F(LauncherLogin, CaptionsAreWhiteAndTheDotAndTickStandOutOnTheirBoxes)
+{
+    auto& w = configured();
+    for (QWidget* option : {static_cast<QWidget*>(w.Option2), static_cast<QWidget*>(w.Option3),
+                            static_cast<QWidget*>(w.Check1)}) {
+        const QPalette& p = option->palette();
+        EXPECT_EQ(p.color(QPalette::WindowText), QColor(Qt::white));
+        EXPECT_GE(contrast(p.color(QPalette::Text), p.color(QPalette::Base)), 4.5);
+    }
+}
+
+TEST_F(LauncherLogin, ArrowKeysMoveOnlyAmongTheVisibleLines)
+{
+    for (const char* remembered : {"1", "3"}) {
+        world.module.LineCode = remembered;
+        auto& w = configured();
+        w.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        QRadioButton* start = w.Option2->isChecked() ? w.Option2 : w.Option3;
+        start->setFocus();
+        for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Right, Qt::Key_Up,
+                                  Qt::Key_Left, Qt::Key_Up, Qt::Key_Down, Qt::Key_Down}) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            EXPECT_FALSE(w.Option1->isChecked()) << remembered;
+            EXPECT_NE(w.Option2->isChecked(), w.Option3->isChecked()) << remembered;
+            EXPECT_TRUE(QApplication::focusWidget() == w.Option2 ||
+                        QApplication::focusWidget() == w.Option3);
+        }
+        w.Command1_Click();
+        EXPECT_FALSE(world.module.ServerAddress.isEmpty());
+        world.module.ServerAddress.clear();
+        QApplication::processEvents();
+    }
+}
+
+TEST_F(LauncherLogin, ReturnPressesTheFocusedButton)
+{
+    auto& w = configured();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    w.Command2->setFocus();
+    QTest::keyClick(w.Command2, Qt::Key_Return);
+    EXPECT_EQ(world.desktop.ends, 1);
+    w.Command1->setFocus();
+    QTest::keyClick(w.Command1, Qt::Key_Return);
+    EXPECT_NE(world.module.frmmain(), nullptr);
+}
+
+TEST_F(Launcher, ReturnInTheEntryBoxConfigures)
+{
+    auto& w = open();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), w.Text1, 700);
+    QTest::keyClicks(w.Text1, "12");
+    QTest::keyClick(w.Text1, Qt::Key_Return);
+    ASSERT_EQ(world.boxes.shown.size(), 1u);
+    EXPECT_EQ(world.boxes.shown[0].prompt, QStringLiteral("机器编号必须是三位才能配置！"));
+    QTest::keyClicks(w.Text1, "3");
+    QTest::keyClick(w.Text1, Qt::Key_Enter);
+    EXPECT_EQ(world.drives.read(IdOnD), QByteArray("5kedomra240815123"));
+    EXPECT_TRUE(configuredFace(w));
+}
+
+TEST_F(Launcher, TheWholeGuidanceTextFitsInsideItsFrame)
+{
+    auto& w = open();
+    ASSERT_EQ(w.Label5->text().count('\n'), 5);
+    const QRect inside = w.Frame3->contentsRect();
+    EXPECT_TRUE(inside.contains(w.Label5->geometry())) << w.Label5->geometry().bottom();
+    EXPECT_GE(w.Label5->height(), w.Label5->heightForWidth(w.Label5->width()));
+    // Laid out as on the designer's screen: each line of advice on two lines at most.
+    EXPECT_LE(w.Label5->heightForWidth(w.Label5->width()),
+              9 * QFontMetrics(w.Label5->font()).lineSpacing());
+}
+
+TEST_F(Launcher, RestoreTakesTheBackupFromWhereItWasFound)
+{
+    world.drives.write(QStringLiteral("C:\\WINDOWS\\system\\idbak.aaa"), "5kedomra240815654");
+    auto& w = open();
+    ASSERT_TRUE(world.module.HasDriveD);
+    ASSERT_FALSE(w.Command4->isHidden());
+    w.Command4_Click();
+    EXPECT_EQ(world.drives.read(IdOnD), QByteArray("5kedomra240815654"));
+    QTRY_VERIFY_WITH_TIMEOUT(configuredFace(w), 700);
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("机器编号：654"));
 }

@@ -3,6 +3,7 @@
 #include "settings/settings_paths.h"
 #include "support/doubles.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -114,4 +115,31 @@ TEST_F(Store, AnInterruptedWriteLeavesTheOldContentWhole)
         EXPECT_TRUE(*content == "5kedomra240815old" || *content == big) << content->size();
         drives.write("D:\\id.txt", "5kedomra240815old");
     }
+}
+
+TEST_F(Store, AReadOnlyFileIsNeitherReplacedNorDeletedAndOthersKeepTheirPermissions)
+{
+    const fs::path id = drives.driveD() / "id.txt";
+    drives.write("D:\\id.txt", "5kedomra240815old");
+    fs::permissions(id, fs::perms::owner_read | fs::perms::group_read);
+    for (const auto& attempt : {std::function<void()>([&] { store.txtwrite("D:\\id.txt", "x"); }),
+                                std::function<void()>([&] { store.txtdel("d:\\ID.TXT"); })}) {
+        try {
+            attempt();
+            FAIL() << "a read-only file was changed";
+        } catch (const RuntimeError& error) {
+            EXPECT_EQ(error.number(), 70); // access denied
+        }
+        EXPECT_EQ(drives.read("D:\\id.txt"), QByteArray("5kedomra240815old"));
+        EXPECT_EQ(fs::status(id).permissions(), fs::perms::owner_read | fs::perms::group_read);
+    }
+    // Nothing was left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(drives.driveD()), fs::directory_iterator()), 1);
+
+    // A writable file is replaced with its permissions as they were.
+    const auto own = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(id, own);
+    store.txtwrite("D:\\id.txt", "new");
+    EXPECT_EQ(drives.read("D:\\id.txt"), QByteArray("new"));
+    EXPECT_EQ(fs::status(id).permissions(), own);
 }
