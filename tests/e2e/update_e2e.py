@@ -12,7 +12,7 @@ import tempfile
 import time
 import unittest
 
-from common import PROGRAM, TOOLS, TRACE, traced
+from common import PROGRAM, TOOLS, TRACE, needs_ftp, traced
 
 sys.path.insert(0, os.path.join(TOOLS, "servers"))
 import rar4  # noqa: E402
@@ -65,6 +65,7 @@ class Update(unittest.TestCase):
         shutil.copy2(os.path.join(TOOLS, "servers", "winrar"), target)
         os.chmod(target, os.stat(target).st_mode | stat.S_IXUSR)
 
+    @needs_ftp
     def test_bare_program_without_unpacker(self):
         files = {"tclink.exe": new_program(self.marker)}
         with UpdateServers(revision="1", files=files, ftp=True):
@@ -78,6 +79,7 @@ class Update(unittest.TestCase):
             self.assertTrue(f.read() == self.old_bytes)
         self.assertEqual(sorted(os.listdir(self.folder)), ["tclink", "tclinkold"])
 
+    @needs_ftp
     def test_archive_unpacked_with_the_unpacker_on_d(self):
         self.install_unpacker("D")
         archive = rar([("bin\\tclink.exe", new_program(self.marker)), ("readme.txt", b"x")])
@@ -89,6 +91,7 @@ class Update(unittest.TestCase):
         with open(self.installed, "rb") as f:
             self.assertEqual(f.read(), new_program(self.marker))
 
+    @needs_ftp
     def test_archive_without_the_program_starts_the_old_one_again(self):
         self.install_unpacker("C")
         archive = rar([("other.exe", b"not it")])
@@ -105,6 +108,7 @@ class Update(unittest.TestCase):
             self.assertTrue(f.read() == self.old_bytes)
         self.assertFalse(os.path.exists(self.marker))
 
+    @needs_ftp
     def test_killed_during_the_completion_the_folder_holds_a_program(self):
         # The completion sequence takes about two seconds (its waits); kill the program at
         # random moments in and around it.
