@@ -42,13 +42,14 @@ class InstalledTree(unittest.TestCase):
     def path(self, *parts):
         return os.path.join(self.root, *parts)
 
-    def test_program_and_command(self):
+    def test_program_command_and_manual(self):
         program = self.path("usr/lib/tclink/tclink")
         self.assertTrue(os.stat(program).st_mode & stat.S_IXOTH)
         command = self.path("usr/bin/tclink")
         self.assertTrue(os.stat(command).st_mode & stat.S_IXOTH)
         with open(command) as f:
             self.assertIn("installed='/usr/lib/tclink/tclink'", f.read())
+        self.assertTrue(os.path.isfile(self.path("usr/share/man/man1/tclink.1")))
 
     def test_desktop_entry_and_metadata_validate(self):
         entry = self.path("usr/share/applications/tclink.desktop")
@@ -180,6 +181,7 @@ class Versions(unittest.TestCase):
                          version)
         metainfo = self.read("data", "com.example.tclink.metainfo.xml")
         self.assertEqual(re.search(r'<release version="([^"]+)"', metainfo)[1], version)
+        self.assertIn(f'"tclink {version}"', self.read("data", "tclink.1"))
 
 
 class Release(unittest.TestCase):
