@@ -65,6 +65,16 @@ class Package(unittest.TestCase):
         return self.desk.start("/usr/bin/tclink", temporary_drives=False, extra_env=TRACE,
                                prefix=("runuser", "-u", USER, "--", "env", f"HOME={self.home}"))
 
+    def test_menu_entry_icon_and_hardened_program(self):
+        subprocess.run(["desktop-file-validate", "/usr/share/applications/tclink.desktop"],
+                       check=True)
+        for size in ("16x16", "48x48", "256x256"):
+            self.assertTrue(os.path.exists(f"/usr/share/icons/hicolor/{size}/apps/tclink.png"))
+        dynamic = subprocess.run(["readelf", "-d", INSTALLED], capture_output=True, text=True,
+                                 check=True).stdout
+        self.assertIn("BIND_NOW", dynamic)  # Debian's hardening: full RELRO, PIE
+        self.assertRegex(dynamic, r"FLAGS_1.*PIE")
+
     def test_installed_program_updates_in_the_users_copy(self):
         with open(INSTALLED, "rb") as f:
             packaged = f.read()
