@@ -17,7 +17,8 @@ import unittest
 PROGRAM = sys.argv.pop(1)
 SOURCE = os.environ["TCLINK_SOURCE_DIR"]
 BINARY = os.environ["TCLINK_BINARY_DIR"]
-NO_DISPLAY = "tclink：没有可用的图形显示（DISPLAY），请在桌面会话中启动本程序。\n"
+NO_DISPLAY = ("tclink：没有可用的图形显示（DISPLAY），"
+              "请在桌面会话中启动本程序。\n")
 
 
 def png_size(path):
