@@ -1,6 +1,7 @@
 #include "platform/application.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
+#include "platform/display.h"
 #include "platform/drive_map.h"
 #include "platform/message_boxes.h"
 #include "platform/services.h"
@@ -9,12 +10,19 @@
 #include "update/inet/curl_transfer_control.h"
 
 #include <QApplication>
+#include <cstdio>
 
 int main(int argc, char** argv)
 {
+    if (!tclink::platform::displayAvailable()) {
+        std::fputs(tclink::platform::NoDisplayMessage, stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tclink"));
     tclink::platform::setUpApplication(app);
+    // Desktops match the windows to tclink.desktop (its StartupWMClass is this name, too).
+    QApplication::setDesktopFileName(QStringLiteral("tclink"));
 
     tclink::platform::DriveMap drives = tclink::platform::DriveMap::fromEnvironment();
     tclink::platform::QtMessageBoxes boxes;

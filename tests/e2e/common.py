@@ -3,6 +3,7 @@ diagnostics, places in its launcher, and an update server that has nothing newer
 
 import os
 import sys
+import unittest
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 sys.path.insert(0, TOOLS)
@@ -17,6 +18,23 @@ EXIT = (396 + 30, 152 + 26)
 CONFIGURE = (171 + 30, 252 + 11)
 NETCOM = (33 + 23 + 8, 72 + 62 + 14)
 BACKUP = (33 + 11 + 7, 72 + 106 + 13)
+
+
+def may_listen_on(port):
+    """Whether this process may listen on a privileged port: as root, or where the system has
+    lowered the bound of unprivileged ports to it."""
+    if os.geteuid() == 0:
+        return True
+    try:
+        with open("/proc/sys/net/ipv4/ip_unprivileged_port_start") as f:
+            return int(f.read()) <= port
+    except (OSError, ValueError):
+        return False
+
+
+# The update FTP server listens on port 21, as the real one does.
+needs_ftp = unittest.skipUnless(may_listen_on(21),
+                                "the FTP test server listens on port 21, which needs root")
 
 
 def traced(desk, kind):

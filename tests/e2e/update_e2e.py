@@ -14,7 +14,7 @@ import tempfile
 import time
 import unittest
 
-from common import PROGRAM, TOOLS, TRACE, traced
+from common import PROGRAM, TOOLS, TRACE, needs_ftp, traced
 
 sys.path.insert(0, os.path.join(TOOLS, "servers"))
 import rar4  # noqa: E402
@@ -67,6 +67,7 @@ class Update(unittest.TestCase):
         shutil.copy2(os.path.join(TOOLS, "servers", "winrar"), target)
         os.chmod(target, os.stat(target).st_mode | stat.S_IXUSR)
 
+    @needs_ftp
     def test_bare_program_without_unpacker(self):
         files = {"tclink.exe": new_program(self.marker)}
         with UpdateServers(revision="1", files=files, ftp=True):
@@ -80,6 +81,7 @@ class Update(unittest.TestCase):
             self.assertTrue(f.read() == self.old_bytes)
         self.assertEqual(sorted(os.listdir(self.folder)), ["tclink", "tclinkold"])
 
+    @needs_ftp
     def test_archive_unpacked_with_the_unpacker_on_d(self):
         self.install_unpacker("D")
         archive = rar([("bin\\tclink.exe", new_program(self.marker)), ("readme.txt", b"x")])
@@ -91,6 +93,7 @@ class Update(unittest.TestCase):
         with open(self.installed, "rb") as f:
             self.assertEqual(f.read(), new_program(self.marker))
 
+    @needs_ftp
     def test_archive_without_the_program_starts_the_old_one_again(self):
         self.install_unpacker("C")
         archive = rar([("other.exe", b"not it")])
@@ -122,6 +125,7 @@ class Update(unittest.TestCase):
         self.assertIn("tclink.update: status 软件更新失败，正在启动老程序。。。。。。",
                       self.desk.log_text())
 
+    @needs_ftp
     def test_a_download_that_is_no_program_is_not_installed(self):
         for name, data in (("empty", b""), ("random", os.urandom(300 * 1024))):
             with self.subTest(name):
@@ -130,6 +134,7 @@ class Update(unittest.TestCase):
                     self.answer_question("alt+y")
                     self.assert_old_program_started_again(program)
 
+    @needs_ftp
     def test_an_archive_with_an_empty_or_linked_program_is_not_installed(self):
         self.install_unpacker("C")
         victim = os.path.join(self.desk.work, "someone-elses-file")
@@ -146,6 +151,7 @@ class Update(unittest.TestCase):
                 self.assertFalse(os.path.lexists(os.path.join(self.desk.drive_c, "windows", "tclink.exe")))
         self.assertEqual(stat.S_IMODE(os.stat(victim).st_mode), 0o600)
 
+    @needs_ftp
     def test_a_trickling_server_is_abandoned_within_the_bound(self):
         # Under 1 KiB/s for 60 s is a transfer error: the program ends, nothing is installed.
         files = {"tclink.exe": new_program(self.marker) + b"#" * 100000}
@@ -161,6 +167,7 @@ class Update(unittest.TestCase):
             self.assertTrue(f.read() == self.old_bytes)
         self.assertFalse(os.path.exists(self.marker))
 
+    @needs_ftp
     def test_killed_during_the_completion_the_folder_holds_a_program(self):
         # The completion sequence takes about two seconds (its waits); kill the program at
         # random moments in and around it.

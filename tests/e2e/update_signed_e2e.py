@@ -13,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-from common import PROGRAM, TOOLS, TRACE, traced
+from common import PROGRAM, TOOLS, TRACE, needs_ftp, traced
 
 sys.path.insert(0, os.path.join(TOOLS, "servers"))
 import rar4  # noqa: E402
@@ -40,6 +40,7 @@ def signed(files, revision, key=KEY):
         return result
 
 
+@needs_ftp
 class SignedUpdate(unittest.TestCase):
     def setUp(self):
         self.desk = Desktop()

@@ -11,6 +11,7 @@
 #include "update/inet/transfer_control.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <deque>
 #include <filesystem>
@@ -137,7 +138,8 @@ public:
     TestClock clock;
     FakeDesktop desktop;
     std::vector<FakeRemoteDesktop*> controls; // in the order they were created
-    FakeTransfer* transfer = nullptr;         // the last one created
+    // The last one created; the update window owns it, so it is null once the window is gone.
+    QPointer<FakeTransfer> transfer;
     platform::Services services;
     Module1 module;
 };

@@ -99,7 +99,18 @@ protected:
     QString localName_ = QStringLiteral("tclink");
 };
 
-TEST_F(ExecuteTest, DownloadReportsEveryStepAndPlacesTheFileAtTheEnd)
+// Tests against the FTP test server, which listens on port 21 as the update server does.
+class ExecuteFromServerTest : public ExecuteTest {
+protected:
+    void SetUp() override
+    {
+        if (!testing::mayListenOn(21)) {
+            GTEST_SKIP() << "the FTP test server listens on port 21, which needs root";
+        }
+    }
+};
+
+TEST_F(ExecuteFromServerTest, DownloadReportsEveryStepAndPlacesTheFileAtTheEnd)
 {
     const QByteArray archive = pattern(3 * 1024 * 1024 + 17);
     serve(QStringLiteral("127.0.0.1"), archive);
@@ -174,7 +185,7 @@ TEST_F(ExecuteTest, SilentServerTimesOut)
 }
 
 // A server that sends, but under the minimum rate, is given up after RequestTimeout seconds.
-TEST_F(ExecuteTest, TricklingServerIsAbandoned)
+TEST_F(ExecuteFromServerTest, TricklingServerIsAbandoned)
 {
     serve(QStringLiteral("127.0.0.1"), pattern(100000));
     startServer({"--rate", "300"});
@@ -189,7 +200,7 @@ TEST_F(ExecuteTest, TricklingServerIsAbandoned)
     EXPECT_THAT(windowsFolder(), IsEmpty());
 }
 
-TEST_F(ExecuteTest, WrongPasswordEndsInErrorWithoutAFile)
+TEST_F(ExecuteFromServerTest, WrongPasswordEndsInErrorWithoutAFile)
 {
     serve(QStringLiteral("127.0.0.1"), "data");
     startServer();
@@ -202,7 +213,7 @@ TEST_F(ExecuteTest, WrongPasswordEndsInErrorWithoutAFile)
     EXPECT_THAT(windowsFolder(), IsEmpty());
 }
 
-TEST_F(ExecuteTest, MissingRemoteFileEndsInErrorWithoutAFile)
+TEST_F(ExecuteFromServerTest, MissingRemoteFileEndsInErrorWithoutAFile)
 {
     serve(QStringLiteral("127.0.0.1"), "data");
     startServer();
@@ -215,7 +226,7 @@ TEST_F(ExecuteTest, MissingRemoteFileEndsInErrorWithoutAFile)
 }
 
 // The server ends the data connection early but still reports the transfer complete.
-TEST_F(ExecuteTest, ShortFileEndsInErrorWithoutAFile)
+TEST_F(ExecuteFromServerTest, ShortFileEndsInErrorWithoutAFile)
 {
     serve(QStringLiteral("127.0.0.1"), pattern(500000));
     startServer({"--cut-after", "100000"});
@@ -228,7 +239,7 @@ TEST_F(ExecuteTest, ShortFileEndsInErrorWithoutAFile)
     EXPECT_THAT(windowsFolder(), IsEmpty());
 }
 
-TEST_F(ExecuteTest, ServerKilledMidTransferLeavesNoFile)
+TEST_F(ExecuteFromServerTest, ServerKilledMidTransferLeavesNoFile)
 {
     serve(QStringLiteral("127.0.0.1"), pattern(4 * 1024 * 1024));
     startServer({"--rate", "1000000"});

@@ -1,12 +1,27 @@
 #include "peer.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace tclink::inet::testing {
+
+bool mayListenOn(int port)
+{
+    if (::geteuid() == 0) {
+        return true;
+    }
+    QFile bound(QStringLiteral("/proc/sys/net/ipv4/ip_unprivileged_port_start"));
+    if (!bound.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    bool ok = false;
+    const int first = bound.readAll().trimmed().toInt(&ok);
+    return ok && first <= port;
+}
 
 QString sourcePath(const QString& relative)
 {

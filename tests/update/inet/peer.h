@@ -36,6 +36,10 @@ private:
     int port_ = 0;
 };
 
+// Whether this process may listen on a privileged TCP port: as root, or where the system has
+// lowered the bound of unprivileged ports to it.
+bool mayListenOn(int port);
+
 // A path below the source tree, e.g. "tools/servers/winrar".
 QString sourcePath(const QString& relative);
 

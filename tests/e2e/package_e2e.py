@@ -1,0 +1,112 @@
+"""The Debian package from end to end (root only): tools/package builds it, apt-get installs it,
+a normal user starts /usr/bin/tclink on a private X display and takes an update from the test
+peers into the user's own copy, and the package is removed again."""
+
+import grp
+import os
+import pwd
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+from common import TOOLS, TRACE, traced
+from peers import UpdateServers, wait_until
+from xdesktop import Desktop
+
+ROOT = os.path.dirname(TOOLS)
+USER = "nobody"
+INSTALLED = "/usr/lib/tclink/tclink"
+ALIAS = "/etc/fonts/conf.d/64-tclink-simsun.conf"
+QUESTION = "有最新版本，是否升级？"
+APT = ["apt-get", "-o", "DPkg::Lock::Timeout=600", "-y", "-qq"]
+
+
+@unittest.skipUnless(os.geteuid() == 0, "installs a package: needs root")
+class Package(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        subprocess.run([os.path.join(TOOLS, "package")], check=True, stdout=subprocess.DEVNULL)
+        debs = [name for name in os.listdir(os.path.join(ROOT, "build"))
+                if name.startswith("tclink_") and name.endswith(".deb")]
+        assert len(debs) == 1, debs
+        cls.deb = os.path.join(ROOT, "build", debs[0])
+        # The package takes over the font alias that tools/deps may have written; put it back.
+        cls.alias = None
+        if os.path.isfile(ALIAS) and not os.path.islink(ALIAS):
+            with open(ALIAS, "rb") as f:
+                cls.alias = f.read()
+        subprocess.run(APT + ["install", cls.deb], check=True, stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+
+    @classmethod
+    def tearDownClass(cls):
+        subprocess.run(APT + ["purge", "tclink"], check=True, stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+        assert not os.path.exists("/usr/bin/tclink") and not os.path.exists(INSTALLED)
+        if cls.alias is not None:
+            with open(ALIAS, "wb") as f:
+                f.write(cls.alias)
+
+    def setUp(self):
+        self.desk = Desktop()
+        self.addCleanup(self.desk.close)
+        user = pwd.getpwnam(USER)
+        self.home = tempfile.mkdtemp(prefix="tclink-home-")
+        self.addCleanup(shutil.rmtree, self.home, ignore_errors=True)
+        os.chown(self.home, user.pw_uid, grp.getgrnam("nogroup").gr_gid)
+        os.chmod(self.desk.work, 0o755)  # the user's program writes its output there
+        self.copy = os.path.join(self.home, ".local", "lib", "tclink")
+        self.marker = os.path.join(self.home, "new-program-started")
+
+    def start(self):
+        """/usr/bin/tclink as the normal user, with a home of its own and its default drives."""
+        return self.desk.start("/usr/bin/tclink", temporary_drives=False, extra_env=TRACE,
+                               prefix=("runuser", "-u", USER, "--", "env", f"HOME={self.home}"))
+
+    def test_menu_entry_icon_and_hardened_program(self):
+        subprocess.run(["desktop-file-validate", "/usr/share/applications/tclink.desktop"],
+                       check=True)
+        for size in ("16x16", "48x48", "256x256"):
+            self.assertTrue(os.path.exists(f"/usr/share/icons/hicolor/{size}/apps/tclink.png"))
+        dynamic = subprocess.run(["readelf", "-d", INSTALLED], capture_output=True, text=True,
+                                 check=True).stdout
+        self.assertIn("BIND_NOW", dynamic)  # Debian's hardening: full RELRO, PIE
+        self.assertRegex(dynamic, r"FLAGS_1.*PIE")
+
+    def test_installed_program_updates_in_the_users_copy(self):
+        with open(INSTALLED, "rb") as f:
+            packaged = f.read()
+        new_program = f"#!/bin/sh\necho started >> '{self.marker}'\n".encode()
+        with UpdateServers(revision="1", files={"tclink.exe": new_program}, ftp=True):
+            program = self.start()
+            window = self.desk.window("^升级程序$", timeout=30, activate=False)
+            self.assertIn('"tclink", "tclink"', self.desk.x_client("xprop", "-id", window,
+                                                                    "WM_CLASS"))
+            wait_until(lambda: any(QUESTION in box for box in traced(self.desk, "box")), 20,
+                       "the question")
+            time.sleep(0.3)
+            self.desk.xdotool("key", "--window", self.desk.xdotool("getactivewindow"), "alt+y")
+            self.assertEqual(program.wait(timeout=60), 0, self.desk.log_text())
+        wait_until(lambda: os.path.exists(self.marker), 10, "the new program to start")
+
+        # The user's copy took the update and kept the packaged program as the previous one;
+        # the package's own file is untouched.
+        with open(os.path.join(self.copy, "tclink"), "rb") as f:
+            self.assertEqual(f.read(), new_program)
+        with open(os.path.join(self.copy, "tclinkold"), "rb") as f:
+            self.assertTrue(f.read() == packaged)
+        with open(INSTALLED, "rb") as f:
+            self.assertTrue(f.read() == packaged)
+        self.assertEqual(os.stat(os.path.join(self.copy, "tclink")).st_uid,
+                         pwd.getpwnam(USER).pw_uid)
+
+        # The next start runs the updated copy, not the packaged program again.
+        os.unlink(self.marker)
+        self.assertEqual(self.start().wait(timeout=30), 0)
+        wait_until(lambda: os.path.exists(self.marker), 10, "the updated program to start")
+
+
+if __name__ == "__main__":
+    unittest.main()
