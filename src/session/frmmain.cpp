@@ -135,6 +135,7 @@ void frmmain::Form_Activate()
     }
     MsTscAx2->setGeometry(0, 0, width(), height());
     MsTscAx2->Server = module_.ServerAddress;
+    MsTscAx2->ProbeOnly = true;
     placeStatusLabel();
     if (!module_.UseMainServer) {
         MsTscAx2->AdvancedSettings2.RDPPort = BackupServerPort;

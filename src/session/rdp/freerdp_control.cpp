@@ -89,6 +89,7 @@ void FreeRdpControl::Connect()
     config.redirectDrives = AdvancedSettings2.RedirectDrives;
     config.redirectPrinters = AdvancedSettings2.RedirectPrinters;
     config.redirectPorts = AdvancedSettings2.RedirectPorts;
+    config.probe = ProbeOnly;
     config.driveRoot = QDir::homePath().toStdString();
     config.configDir =
         (QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/freerdp")
@@ -144,7 +145,9 @@ void FreeRdpControl::onFinished(qint32 discReason, qint32 extendedReason)
 {
     running_ = false;
     extendedReason_ = extendedReason;
+    // The connection is over: its FreeRDP context (screen, codecs, compressors) goes with it.
     session_->join();
+    session_.reset();
     emit OnDisconnected(discReason);
 }
 

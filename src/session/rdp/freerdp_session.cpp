@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
@@ -152,6 +153,7 @@ FreeRdpSession::FreeRdpSession(const Config& config)
         freerdp_free(instance);
         return;
     }
+    probe_ = config.probe;
     instance_ = instance;
 }
 
@@ -205,6 +207,9 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
     instance->update->DesktopResize = onDesktopResize;
     instance->update->SaveSessionInfo = onSaveSessionInfo;
     instance->heartbeat->ServerHeartbeat = onServerHeartbeat;
+    // The one switch between the two kinds of connection: a probe joins no channel.
+    if (self->probe_)
+        return TRUE;
     return freerdp_client_load_addins(instance->context->channels, instance->settings);
 }
 
@@ -213,10 +218,40 @@ BOOL FreeRdpSession::onPostConnect(freerdp* instance)
     FreeRdpSession* self = contextOf(instance)->session;
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return FALSE;
-    self->connected_ = true;
-    self->lastActivity_ = Clock::now();
-    emit self->connected();
-    return TRUE;
+    return self->reportConnected();
+}
+
+bool FreeRdpSession::reportConnected()
+{
+    connectDeadline_->met();
+    // The deadline's expiry, if it came first, is complete once met() returns.
+    if (connectTimedOut_)
+        return false;
+    connected_ = true;
+    lastActivity_ = Clock::now();
+    emit connected();
+    if (probe_)
+        close(); // it knows what it came for
+    return true;
+}
+
+void FreeRdpSession::expireConnect()
+{
+    if (closing_)
+        return;
+    connectTimedOut_ = true;
+    freerdp_abort_connect(instance_);
+    // FreeRDP's reads while it connects wait for data without looking at the abort: shutting
+    // the socket down ends them. (The socket stays open, so its number cannot be reused.)
+    void* readFds[32];
+    void* writeFds[32];
+    int readCount = 0;
+    int writeCount = 0;
+    if (freerdp_get_fds(instance_, readFds, &readCount, writeFds, &writeCount)) {
+        for (int i = 0; i < readCount; ++i)
+            shutdown(static_cast<int>(reinterpret_cast<intptr_t>(readFds[i])), SHUT_RDWR);
+    }
+    SetEvent(wakeEvent_);
 }
 
 void FreeRdpSession::onPostDisconnect(freerdp* instance)
@@ -224,9 +259,15 @@ void FreeRdpSession::onPostDisconnect(freerdp* instance)
     gdi_free(instance);
 }
 
-DWORD FreeRdpSession::onVerifyCertificate(freerdp*, const char*, UINT16, const char*, const char*,
-                                          const char*, const char*, DWORD)
+DWORD FreeRdpSession::onVerifyCertificate(freerdp* instance, const char*, UINT16, const char*,
+                                          const char*, const char*, const char*, DWORD)
 {
+    FreeRdpSession* self = contextOf(instance)->session;
+    if (self->probe_) {
+        // The server has answered as an RDP server and finished the security handshake.
+        self->reportConnected();
+        return 0;
+    }
     return 2; // accept for this session only: nothing is stored
 }
 
@@ -363,11 +404,15 @@ void FreeRdpSession::run()
     rdpContext* context = instance_->context;
     bool ok = false;
     if (!closing_) {
+        Deadline deadline(connectBound(), [this] { expireConnect(); });
+        connectDeadline_ = &deadline;
         connectingContext = context;
         ok = freerdp_connect(instance_);
         connectingContext = nullptr;
+        connectDeadline_ = nullptr;
     }
     DisconnectFacts facts;
+    facts.linkTimedOut = connectTimedOut_;
     if (ok)
         eventLoop(facts);
     // freerdp_disconnect clears the error state: read it first.

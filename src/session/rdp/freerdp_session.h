@@ -14,6 +14,7 @@
 #include <freerdp/freerdp.h>
 
 #include "session/rdp/disconnect_reason.h"
+#include "session/rdp/time_bounds.h"
 
 class QPainter;
 
@@ -38,6 +39,9 @@ public:
         bool redirectPorts = false;
         std::string driveRoot; // the folder shared as a drive
         std::string configDir; // the only place FreeRDP may write to
+        // Only find out whether the server answers as an RDP server: connected() comes at the
+        // end of the security handshake, no channel is loaded, and the connection then ends.
+        bool probe = false;
     };
 
     explicit FreeRdpSession(const Config& config);
@@ -81,6 +85,8 @@ private:
     void eventLoop(DisconnectFacts& facts);
     void sendPendingInput();
     void noteHeartbeat(BYTE period, BYTE count2);
+    bool reportConnected();
+    void expireConnect();
 
     static Context* contextOf(freerdp* instance);
     static Context* contextOf(rdpContext* context);
@@ -106,8 +112,11 @@ private:
     HANDLE wakeEvent_ = nullptr;
     std::thread thread_;
     std::atomic<bool> closing_{false};
+    std::atomic<bool> connectTimedOut_{false};
+    bool probe_ = false;
 
     // Owned by the session's thread.
+    Deadline* connectDeadline_ = nullptr;
     bool connected_ = false;
     Clock::duration silenceLimit_{};
     Clock::time_point lastActivity_;
