@@ -1,4 +1,5 @@
 #include "session/rdp/freerdp_session.h"
+#include "session/rdp/freerdp_log.h"
 
 #include <QPainter>
 
@@ -39,6 +40,7 @@ constexpr auto maxSilence = std::chrono::seconds(20);
 DWORD initialiseLibrary()
 {
     static const DWORD keyboardLayout = [] {
+        routeFreeRdpLog();
         freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0);
         primitives_set_hints(PRIMITIVES_ONLY_CPU);
         return freerdp_keyboard_init(0);
@@ -88,6 +90,8 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               setString(s, FreeRDP_Password, c.password) &&
               setString(s, FreeRDP_AlternateShell, c.shell) &&
               freerdp_settings_set_string(s, FreeRDP_ConfigPath, c.configDir.c_str()) &&
+              // Certificates are judged by onVerifyCertificate alone: no store, no file.
+              freerdp_settings_set_bool(s, FreeRDP_ExternalCertificateManagement, TRUE) &&
               freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth, u32(c.width)) &&
               freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, u32(c.height)) &&
               freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
@@ -140,8 +144,7 @@ FreeRdpSession::FreeRdpSession(const Config& config)
     instance->PreConnect = onPreConnect;
     instance->PostConnect = onPostConnect;
     instance->PostDisconnect = onPostDisconnect;
-    instance->VerifyCertificateEx = onVerifyCertificate;
-    instance->VerifyChangedCertificateEx = onVerifyChangedCertificate;
+    instance->VerifyX509Certificate = onVerifyCertificate;
     if (!freerdp_context_new(instance)) {
         freerdp_free(instance);
         return;
@@ -259,8 +262,8 @@ void FreeRdpSession::onPostDisconnect(freerdp* instance)
     gdi_free(instance);
 }
 
-DWORD FreeRdpSession::onVerifyCertificate(freerdp* instance, const char*, UINT16, const char*,
-                                          const char*, const char*, const char*, DWORD)
+int FreeRdpSession::onVerifyCertificate(freerdp* instance, const BYTE*, size_t, const char*, UINT16,
+                                        DWORD)
 {
     FreeRdpSession* self = contextOf(instance)->session;
     if (self->probe_) {
@@ -269,13 +272,6 @@ DWORD FreeRdpSession::onVerifyCertificate(freerdp* instance, const char*, UINT16
         return 0;
     }
     return 2; // accept for this session only: nothing is stored
-}
-
-DWORD FreeRdpSession::onVerifyChangedCertificate(freerdp*, const char*, UINT16, const char*,
-                                                 const char*, const char*, const char*, const char*,
-                                                 const char*, const char*, DWORD)
-{
-    return 2;
 }
 
 BOOL FreeRdpSession::onBeginPaint(rdpContext* context)

@@ -94,14 +94,8 @@ private:
     static BOOL onPreConnect(freerdp* instance);
     static BOOL onPostConnect(freerdp* instance);
     static void onPostDisconnect(freerdp* instance);
-    static DWORD onVerifyCertificate(freerdp* instance, const char* host, UINT16 port,
-                                     const char* commonName, const char* subject,
-                                     const char* issuer, const char* fingerprint, DWORD flags);
-    static DWORD onVerifyChangedCertificate(freerdp* instance, const char* host, UINT16 port,
-                                            const char* commonName, const char* subject,
-                                            const char* issuer, const char* fingerprint,
-                                            const char* oldSubject, const char* oldIssuer,
-                                            const char* oldFingerprint, DWORD flags);
+    static int onVerifyCertificate(freerdp* instance, const BYTE* pem, size_t length,
+                                   const char* host, UINT16 port, DWORD flags);
     static BOOL onBeginPaint(rdpContext* context);
     static BOOL onEndPaint(rdpContext* context);
     static BOOL onDesktopResize(rdpContext* context);

@@ -68,6 +68,20 @@ TEST_F(DemoServerTest, GoodLoginReportsInOrderAndShowsTheServersScreen)
     EXPECT_EQ(log->reason, 1);
 }
 
+TEST_F(DemoServerTest, AProbeStopsOnceTheServerHasAnsweredAndEndsByItself)
+{
+    startServer();
+    control->ProbeOnly = true;
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 10000)) << log->names.join(',').toStdString();
+    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected", "OnDisconnected"}));
+    EXPECT_EQ(log->reason, 1);
+    // It never got as far as the login, let alone a channel.
+    QTest::qWait(300);
+    EXPECT_TRUE(server.events("login").isEmpty());
+    EXPECT_TRUE(server.events("notice").isEmpty());
+}
+
 TEST_F(DemoServerTest, StartProgramAndRedirectionsReachTheServer)
 {
     startServer();
