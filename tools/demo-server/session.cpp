@@ -250,7 +250,7 @@ void Session::logOn()
         nextHeartbeat_ = now + kHeartbeatInterval;
     }
     if (rdpdr_) {
-        devices_.emplace(loginOk_);
+        devices_.emplace(loginOk_ && config_.options.userLoggedOn);
         Pdu announce = devices_->serverAnnounce();
         ULONG written = 0;
         WTSVirtualChannelWrite(rdpdr_, reinterpret_cast<PCHAR>(announce.data()),

@@ -1,5 +1,6 @@
 #include "session/rdp/freerdp_session.h"
 #include "session/rdp/freerdp_log.h"
+#include "session/rdp/logon_watch.h"
 
 #include <QPainter>
 
@@ -10,7 +11,6 @@
 #include <poll.h>
 #include <sys/socket.h>
 
-#include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/gdi/gdi.h>
@@ -41,7 +41,7 @@ DWORD initialiseLibrary()
 {
     static const DWORD keyboardLayout = [] {
         routeFreeRdpLog();
-        freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0);
+        registerLogonWatchingProvider(FreeRdpSession::onUserLoggedOn);
         primitives_set_hints(PRIMITIVES_ONLY_CPU);
         return freerdp_keyboard_init(0);
     }();
@@ -331,8 +331,20 @@ BOOL FreeRdpSession::onDesktopResize(rdpContext* context)
 BOOL FreeRdpSession::onSaveSessionInfo(rdpContext* context, UINT32 type, void*)
 {
     if (type == infoTypeLogon || type == infoTypeLogonLong || type == infoTypePlainNotify)
-        emit contextOf(context)->session->loginComplete();
+        contextOf(context)->session->reportLogin();
     return TRUE;
+}
+
+void FreeRdpSession::onUserLoggedOn(rdpContext* context)
+{
+    contextOf(context)->session->reportLogin();
+}
+
+void FreeRdpSession::reportLogin()
+{
+    // The logon notice and the device channel's "user logged on": whichever comes first.
+    if (!loginReported_.exchange(true))
+        emit loginComplete();
 }
 
 BOOL FreeRdpSession::onServerHeartbeat(freerdp* instance, BYTE period, BYTE, BYTE count2)

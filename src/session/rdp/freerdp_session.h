@@ -61,6 +61,9 @@ public:
     // Draws the remote screen's region at the widget's origin.
     void paint(QPainter& painter, const QRegion& region) const;
 
+    // The device channel's "user logged on" arrived on the connection of context.
+    static void onUserLoggedOn(rdpContext* context);
+
 signals:
     void connecting();
     void connected();
@@ -100,6 +103,7 @@ private:
     static BOOL onEndPaint(rdpContext* context);
     static BOOL onDesktopResize(rdpContext* context);
     static BOOL onSaveSessionInfo(rdpContext* context, UINT32 type, void* data);
+    void reportLogin();
     static BOOL onServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
 
     freerdp* instance_ = nullptr;
@@ -107,6 +111,7 @@ private:
     std::thread thread_;
     std::atomic<bool> closing_{false};
     std::atomic<bool> connectTimedOut_{false};
+    std::atomic<bool> loginReported_{false};
     bool probe_ = false;
 
     // Owned by the session's thread.
