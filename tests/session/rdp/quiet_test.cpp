@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDirIterator>
 #include <QLoggingCategory>
 #include <QTemporaryFile>
@@ -120,6 +121,23 @@ TEST_F(Quiet, FreeRdpSaysNothingAndStoresNoCertificateUnlessAsked)
     EXPECT_TRUE(events.contains("OnLoginComplete"));
     EXPECT_TRUE(rdpMessages.join('\n').contains("ERRCONNECT"))
         << rdpMessages.join('\n').toStdString();
+}
+
+// Asked for with WLOG_LEVEL, FreeRDP's log is printed as FreeRDP prints it: the test above,
+// run again in a process with WLOG_LEVEL set, sees FreeRDP's lines on its terminal.
+TEST(QuietUnlessAsked, WlogLevelGivesFreeRdpsOwnLogBack)
+{
+    if (!DemoServer::available())
+        GTEST_SKIP() << "tclink-demo-server not built";
+    QProcess again;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("WLOG_LEVEL", "ERROR");
+    again.setProcessEnvironment(env);
+    again.setProcessChannelMode(QProcess::MergedChannels);
+    again.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=Quiet.*"});
+    ASSERT_TRUE(again.waitForFinished(30000));
+    const QByteArray output = again.readAll();
+    EXPECT_TRUE(output.contains("[ERROR][com.freerdp")) << output.toStdString();
 }
 
 } // namespace
