@@ -97,6 +97,8 @@ void FreeRdpControl::Connect()
 
     extendedReason_ = 0;
     session_ = std::make_unique<FreeRdpSession>(config);
+    session_->setParent(this); // owned by session_; a child so that it can be found
+
     if (!session_->isValid()) {
         session_.reset();
         QMetaObject::invokeMethod(

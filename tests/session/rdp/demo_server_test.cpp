@@ -9,6 +9,7 @@
 
 #include "rdp_test_support.h"
 #include "session/rdp/freerdp_control.h"
+#include "session/rdp/freerdp_session.h"
 
 namespace tclink::rdp::test {
 namespace {
@@ -67,6 +68,7 @@ TEST_F(DemoServerTest, GoodLoginReportsInOrderAndShowsTheServersScreen)
     control->RequestClose();
     ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
     EXPECT_EQ(log->reason, 1);
+    EXPECT_TRUE(control->findChildren<FreeRdpSession*>().isEmpty());
 }
 
 TEST_F(DemoServerTest, AProbeStopsOnceTheServerHasAnsweredAndEndsByItself)
@@ -77,6 +79,8 @@ TEST_F(DemoServerTest, AProbeStopsOnceTheServerHasAnsweredAndEndsByItself)
     ASSERT_TRUE(log->waitFor("OnDisconnected", 10000)) << log->names.join(',').toStdString();
     EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected", "OnDisconnected"}));
     EXPECT_EQ(log->reason, 1);
+    // Its connection is over: the FreeRDP context (codecs, compressors) is gone with it.
+    EXPECT_TRUE(control->findChildren<FreeRdpSession*>().isEmpty());
     // It never got as far as the login, let alone a channel.
     QTest::qWait(300);
     EXPECT_TRUE(server.events("login").isEmpty());
