@@ -29,6 +29,9 @@ TEST(DemoServerOptions, ParsesSwitchesAndRejectsWhatItCannotServe)
     const auto loggedOnOnly = std::get<demo::Options>(demo::parseOptions({"--logged-on-only"}));
     EXPECT_FALSE(loggedOnOnly.logonNotice);
     EXPECT_TRUE(loggedOnOnly.userLoggedOn);
+    EXPECT_FALSE(loggedOnOnly.freezeAtLicensing);
+    EXPECT_TRUE(
+        std::get<demo::Options>(demo::parseOptions({"--freeze-at-licensing"})).freezeAtLicensing);
 
     const auto defaults = std::get<demo::Options>(demo::parseOptions({}));
     EXPECT_EQ(defaults.endpoints.size(), 4u);

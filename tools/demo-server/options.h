@@ -23,6 +23,7 @@ struct Options {
     std::optional<std::chrono::milliseconds> sessionLength;
     std::optional<std::chrono::milliseconds> dropAfter;
     std::optional<std::chrono::milliseconds> freezeAfter;
+    bool freezeAtLicensing = false;
     bool logonNotice = true;  // the Save Session Info logon notification
     bool userLoggedOn = true; // rdpdr's "user logged on"
     std::string reportPath;

@@ -121,5 +121,30 @@ TEST_P(ConnectBound, APeerThatStallsEndsTheConnectionAtTheBoundWithReason264)
 INSTANTIATE_TEST_SUITE_P(Peers, ConnectBound,
                          ::testing::Values(StallingPeer::Silent, StallingPeer::StallInTls));
 
+// A server that stops answering later in the connection sequence (after TLS, the channels and
+// the logon information) is given up at the bound all the same.
+TEST(ConnectBoundLate, AServerThatStallsInLicensingEndsTheConnectionWithReason264)
+{
+    if (!DemoServer::available())
+        GTEST_SKIP() << "tclink-demo-server not built";
+    DemoServer server;
+    ASSERT_TRUE(server.start("127.0.9.9:7013", {"--freeze-at-licensing"}));
+    qputenv("TCLINK_TEST_CONNECT_BOUND_MS", "1500");
+    FreeRdpControl control;
+    EventLog log(control);
+    control.Server = "127.0.9.9";
+    control.AdvancedSettings2.RDPPort = 7013;
+    control.UserName = account;
+    control.setClearTextPassword(password);
+    control.Connect();
+    const bool ended = log.waitFor("OnDisconnected", 10000);
+    qunsetenv("TCLINK_TEST_CONNECT_BOUND_MS");
+    ASSERT_TRUE(ended) << log.names.join(',').toStdString();
+    EXPECT_FALSE(server.events("freeze").isEmpty());
+    EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnDisconnected"}));
+    EXPECT_EQ(log.reason, 264);
+    EXPECT_LE(log.disconnectedAt, 1500 + 2000);
+}
+
 } // namespace
 } // namespace tclink::rdp::test
