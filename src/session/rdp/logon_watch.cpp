@@ -1,5 +1,6 @@
 #include "session/rdp/logon_watch.h"
 
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -20,10 +21,12 @@ namespace {
 
 constexpr char rdpdrName[] = "rdpdr";
 
+// Set before the first connection, and each time a connection loads rdpdr (always to the same
+// functions of the library).
 void (*onUserLoggedOn)(rdpContext*) = nullptr;
-PVIRTUALCHANNELENTRYEX rdpdrEntry = nullptr;
-PVIRTUALCHANNELOPENEX channelOpen = nullptr;
-PVIRTUALCHANNELCLOSEEX channelClose = nullptr;
+std::atomic<PVIRTUALCHANNELENTRYEX> rdpdrEntry = nullptr;
+std::atomic<PVIRTUALCHANNELOPENEX> channelOpen = nullptr;
+std::atomic<PVIRTUALCHANNELCLOSEEX> channelClose = nullptr;
 
 struct OpenChannel {
     rdpContext* context;
