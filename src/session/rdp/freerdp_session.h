@@ -40,7 +40,8 @@ public:
         std::string driveRoot; // the folder shared as a drive
         std::string configDir; // the only place FreeRDP may write to
         // Only find out whether the server answers as an RDP server: connected() comes at the
-        // end of the security handshake, no channel is loaded, and the connection then ends.
+        // end of the TLS handshake (without TLS: once the connection stands), no channel is
+        // loaded, and the connection then ends.
         bool probe = false;
     };
 
