@@ -148,15 +148,15 @@ TEST_F(Session, NetworkFailuresAreToldPolitelyByTheProbeAndPlainlyByTheSession)
 
 TEST_F(Session, WithoutALogonSignalTheSessionIsShownAfterTheWaitAndNothingIsWritten)
 {
-    qputenv("TCLINK_TEST_LOGON_WAIT_MS", "300");
+    qputenv("TCLINK_TEST_LOGON_WAIT_MS", "1000");
     open();
     emit probe().OnConnected();
     emit session().OnConnecting();
     emit session().OnConnected();
     qunsetenv("TCLINK_TEST_LOGON_WAIT_MS");
-    QTest::qWait(150);
+    QTest::qWait(100);
     EXPECT_TRUE(session().isHidden());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !session().isHidden(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !session().isHidden(); }, 3000));
     EXPECT_FALSE(world.drives.read("D:\\id.txt"));
     EXPECT_FALSE(world.drives.read("D:\\xl.yp"));
     EXPECT_TRUE(world.boxes.shown.empty());
