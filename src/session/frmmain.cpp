@@ -6,6 +6,7 @@
 #include "platform/message_boxes.h"
 #include "platform/runtime_error.h"
 #include "session/rdp/remote_desktop_control.h"
+#include "session/rdp/time_bounds.h"
 #include "settings/clstxt.h"
 #include "settings/settings_paths.h"
 #include "startup/Module1.h"
@@ -82,6 +83,9 @@ frmmain::frmmain(Module1& module) : QWidget(nullptr), module_(module)
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, &frmmain::Timer1_Timer);
+    logonWait_ = new QTimer(this);
+    logonWait_->setSingleShot(true);
+    connect(logonWait_, &QTimer::timeout, this, &frmmain::showWithoutLogon);
 
     using Control = rdp::RemoteDesktopControl;
     connect(MsTscAx2, &Control::OnConnecting, this, &frmmain::MsTscAx2_OnConnecting);
@@ -135,6 +139,7 @@ void frmmain::Form_Activate()
     }
     MsTscAx2->setGeometry(0, 0, width(), height());
     MsTscAx2->Server = module_.ServerAddress;
+    MsTscAx2->ProbeOnly = true;
     placeStatusLabel();
     if (!module_.UseMainServer) {
         MsTscAx2->AdvancedSettings2.RDPPort = BackupServerPort;
@@ -216,10 +221,20 @@ void frmmain::MsTscAx1_OnConnecting()
 void frmmain::MsTscAx1_OnConnected()
 {
     setStatus(StatusVerifying);
+    logonWait_->start(rdp::logonWait());
+}
+
+void frmmain::showWithoutLogon()
+{
+    // The user sees the server's own screen; the configuration is kept only for a login that
+    // the server confirmed.
+    MsTscAx1->show();
+    qCDebug(lcSession) << "session shown without a logon signal";
 }
 
 void frmmain::MsTscAx1_OnLoginComplete()
 {
+    logonWait_->stop();
     setStatus(StatusLoggedIn);
     const QString failure = saveWorkingConfiguration();
     MsTscAx1->show();

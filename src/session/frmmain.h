@@ -54,7 +54,12 @@ private:
     QString saveWorkingConfiguration();
     void tell(const QString& prompt);
 
+    void showWithoutLogon();
+
     Module1& module_;
+    // Started when the session stands: a logon signal that never comes (a failed login on
+    // the server's own screen, a server that sends none) must not hide the session for ever.
+    QTimer* logonWait_;
     rdp::IMsTscNonScriptable* nonScriptable_ = nullptr;
     bool probeConnected_ = false;
     bool activatedBefore_ = false;

@@ -25,6 +25,13 @@ TEST(DemoServerOptions, ParsesSwitchesAndRejectsWhatItCannotServe)
     EXPECT_EQ(options.dropAfter, std::chrono::milliseconds(250));
     EXPECT_FALSE(options.freezeAfter);
     EXPECT_FALSE(options.logonNotice);
+    EXPECT_FALSE(options.userLoggedOn);
+    const auto loggedOnOnly = std::get<demo::Options>(demo::parseOptions({"--logged-on-only"}));
+    EXPECT_FALSE(loggedOnOnly.logonNotice);
+    EXPECT_TRUE(loggedOnOnly.userLoggedOn);
+    EXPECT_FALSE(loggedOnOnly.freezeAtLicensing);
+    EXPECT_TRUE(
+        std::get<demo::Options>(demo::parseOptions({"--freeze-at-licensing"})).freezeAtLicensing);
 
     const auto defaults = std::get<demo::Options>(demo::parseOptions({}));
     EXPECT_EQ(defaults.endpoints.size(), 4u);

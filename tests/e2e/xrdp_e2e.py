@@ -1,6 +1,6 @@
 """The whole program against a real xrdp terminal server: the probe, the session, the start
-program running on the server, and the end of the program when the start program exits.
-xrdp sends no logon notification, so the session is never shown there."""
+program running on the server, the login completed by the device channel's "user logged on"
+(xrdp sends no logon notification), and the end of the program when the start program exits."""
 
 import glob
 import os
@@ -13,6 +13,7 @@ from peers import UpdateServers, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
 XRDP = os.path.join(TOOLS, "servers", "xrdp")
+ID_LINE = b"5kedomra240815 7a "
 
 
 @unittest.skipUnless(os.geteuid() == 0, "the xrdp test server needs root")
@@ -31,7 +32,7 @@ class Xrdp(unittest.TestCase):
 
     def test_the_start_program_runs_and_its_end_ends_the_program(self):
         with UpdateServers(revision="0"), Desktop() as desk:
-            store_id(desk)
+            store_id(desk, ID_LINE)
             program = desk.start(PROGRAM, extra_env=TRACE)
             desk.click(desk.window("^Form2$"), *LOGIN)
             started = wait_until(lambda: self.markers("started"), 30, "the start program")
@@ -39,16 +40,20 @@ class Xrdp(unittest.TestCase):
                 marker = f.read()
             self.assertIn("role=start-program", marker)
             self.assertIn("session=ready", marker)
-            self.assertEqual(traced(desk, "status"), ["程序正在连接服务器中......", "程序正在连接服务器中......",
-                                        "程序已成功连接服务器中，正在核对用户身份......"])
+            wait_until(lambda: "session shown" in desk.log_text(), 15, "the session shown")
+            self.assertNotIn("without a logon signal", desk.log_text())
+            self.assertEqual(traced(desk, "status"), [
+                "程序正在连接服务器中......", "程序正在连接服务器中......",
+                "程序已成功连接服务器中，正在核对用户身份......", "核对用户身份成功！系统即将启动......"])
+            self.assertEqual(desk.drive_file("C", "WINDOWS", "system", "id.txt"), ID_LINE)
+            self.assertEqual(desk.drive_file("C", "WINDOWS", "system", "idbak.aaa"), ID_LINE)
+            self.assertEqual(desk.drive_file("C", "WINDOWS", "system", "xl.yp"), b"1")
             self.assertIsNone(program.poll())
 
             with open(os.path.join(self.state, "stop-bizdesk"), "w"):
                 pass
             self.assertEqual(program.wait(timeout=15), 0)
             self.assertNotIn("tclink.boxes", desk.log_text())
-            # Without a logon notification nothing was saved.
-            self.assertIsNone(desk.drive_file("C", "WINDOWS", "system", "idbak.aaa"))
 
 
 if __name__ == "__main__":

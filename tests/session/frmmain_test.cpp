@@ -56,6 +56,7 @@ TEST_F(Session, ASuccessfulStartProbesHandsOverLogsInWritesAndShows)
     EXPECT_EQ(probe().Server, "127.0.0.1");
     EXPECT_EQ(probe().AdvancedSettings2.RDPPort, 7011);
     EXPECT_TRUE(probe().UserName.isEmpty());
+    EXPECT_TRUE(probe().ProbeOnly);
     EXPECT_TRUE(probe().isHidden());
     EXPECT_FALSE(w.Timer1->isActive());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("岚拓客户管理系统(演示版本)2.1"));
@@ -73,6 +74,7 @@ TEST_F(Session, ASuccessfulStartProbesHandsOverLogsInWritesAndShows)
     EXPECT_TRUE(world.boxes.shown.empty());
     EXPECT_EQ(world.desktop.ends, 0);
 
+    EXPECT_FALSE(session().ProbeOnly);
     EXPECT_EQ(session().UserName, "7wobnekcuhink");
     EXPECT_EQ(session().password, "hodrafkez");
     EXPECT_EQ(session().AdvancedSettings2.RDPPort, 7011);
@@ -142,6 +144,40 @@ TEST_F(Session, NetworkFailuresAreToldPolitelyByTheProbeAndPlainlyByTheSession)
         EXPECT_EQ(fresh.desktop.ends, 1);
         EXPECT_FALSE(fresh.drives.read("D:\\id.txt"));
     }
+}
+
+TEST_F(Session, WithoutALogonSignalTheSessionIsShownAfterTheWaitAndNothingIsWritten)
+{
+    qputenv("TCLINK_TEST_LOGON_WAIT_MS", "1000");
+    open();
+    emit probe().OnConnected();
+    emit session().OnConnecting();
+    emit session().OnConnected();
+    qunsetenv("TCLINK_TEST_LOGON_WAIT_MS");
+    QTest::qWait(100);
+    EXPECT_TRUE(session().isHidden());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !session().isHidden(); }, 3000));
+    EXPECT_FALSE(world.drives.read("D:\\id.txt"));
+    EXPECT_FALSE(world.drives.read("D:\\xl.yp"));
+    EXPECT_TRUE(world.boxes.shown.empty());
+    EXPECT_EQ(world.desktop.ends, 0);
+
+    // A logon confirmed late still keeps the configuration.
+    emit session().OnLoginComplete();
+    EXPECT_EQ(world.drives.read("D:\\xl.yp"), QByteArray("3"));
+}
+
+TEST_F(Session, ALogonSignalInTimeLeavesNothingForTheWaitToDo)
+{
+    qputenv("TCLINK_TEST_LOGON_WAIT_MS", "200");
+    open();
+    emit probe().OnConnected();
+    emit session().OnConnected();
+    qunsetenv("TCLINK_TEST_LOGON_WAIT_MS");
+    emit session().OnLoginComplete();
+    session().hide(); // were the wait still running, it would show the session again
+    QTest::qWait(400);
+    EXPECT_TRUE(session().isHidden());
 }
 
 TEST_F(Session, AProbeThatNeverReachedTheServerIsToldAndEnds)

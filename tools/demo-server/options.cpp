@@ -58,6 +58,16 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         }
         if (name == "--no-logon-notice") {
             options.logonNotice = false;
+            options.userLoggedOn = false;
+            continue;
+        }
+        if (name == "--freeze-at-licensing") {
+            options.freezeAtLicensing = true;
+            continue;
+        }
+        if (name == "--logged-on-only") {
+            options.logonNotice = false;
+            options.userLoggedOn = true;
             continue;
         }
         if (i + 1 == args.size()) {
@@ -106,7 +116,8 @@ std::string usage()
 {
     return "usage: tclink-demo-server [--listen ADDR:PORT]... [--user NAME] [--password WORD]\n"
            "           [--report PATH] [--session-seconds N] [--no-logon-notice]\n"
-           "           [--drop-after-ms N] [--freeze-after-ms N]\n"
+           "           [--logged-on-only] [--drop-after-ms N] [--freeze-after-ms N]\n"
+           "           [--freeze-at-licensing]\n"
            "Without --listen it serves 127.0.0.1 and 127.0.0.2 on ports 7011 and 7190.\n";
 }
 

@@ -23,7 +23,9 @@ struct Options {
     std::optional<std::chrono::milliseconds> sessionLength;
     std::optional<std::chrono::milliseconds> dropAfter;
     std::optional<std::chrono::milliseconds> freezeAfter;
-    bool logonNotice = true;
+    bool freezeAtLicensing = false;
+    bool logonNotice = true;  // the Save Session Info logon notification
+    bool userLoggedOn = true; // rdpdr's "user logged on"
     std::string reportPath;
     bool help = false;
 };

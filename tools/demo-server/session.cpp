@@ -173,6 +173,15 @@ bool Session::setUp()
     freerdp_settings_set_bool(settings, FreeRDP_SuppressOutput, TRUE);
 
     peer_->PostConnect = [](freerdp_peer* peer) -> BOOL { return of(peer).postConnect(); };
+    peer_->Logon = [](freerdp_peer* peer, SEC_WINNT_AUTH_IDENTITY*, BOOL) -> BOOL {
+        Session& session = of(peer);
+        if (session.config_.options.freezeAtLicensing) {
+            // The client's logon information stays unanswered: no licence, no activation.
+            session.freeze();
+            return FALSE;
+        }
+        return TRUE;
+    };
     peer_->Activate = [](freerdp_peer* peer) -> BOOL { return of(peer).activate(); };
     peer_->input->MouseEvent = [](rdpInput* input, UINT16 flags, UINT16 x, UINT16 y) -> BOOL {
         of(input->context).mouse(flags, x, y);
@@ -250,7 +259,7 @@ void Session::logOn()
         nextHeartbeat_ = now + kHeartbeatInterval;
     }
     if (rdpdr_) {
-        devices_.emplace(loginOk_);
+        devices_.emplace(loginOk_ && config_.options.userLoggedOn);
         Pdu announce = devices_->serverAnnounce();
         ULONG written = 0;
         WTSVirtualChannelWrite(rdpdr_, reinterpret_cast<PCHAR>(announce.data()),

@@ -89,6 +89,7 @@ void FreeRdpControl::Connect()
     config.redirectDrives = AdvancedSettings2.RedirectDrives;
     config.redirectPrinters = AdvancedSettings2.RedirectPrinters;
     config.redirectPorts = AdvancedSettings2.RedirectPorts;
+    config.probe = ProbeOnly;
     config.driveRoot = QDir::homePath().toStdString();
     config.configDir =
         (QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/freerdp")
@@ -96,6 +97,8 @@ void FreeRdpControl::Connect()
 
     extendedReason_ = 0;
     session_ = std::make_unique<FreeRdpSession>(config);
+    session_->setParent(this); // owned by session_; a child so that it can be found
+
     if (!session_->isValid()) {
         session_.reset();
         QMetaObject::invokeMethod(
@@ -144,7 +147,9 @@ void FreeRdpControl::onFinished(qint32 discReason, qint32 extendedReason)
 {
     running_ = false;
     extendedReason_ = extendedReason;
+    // The connection is over: its FreeRDP context (screen, codecs, compressors) goes with it.
     session_->join();
+    session_.reset();
     emit OnDisconnected(discReason);
 }
 

@@ -1,4 +1,6 @@
 #include "session/rdp/freerdp_session.h"
+#include "session/rdp/freerdp_log.h"
+#include "session/rdp/logon_watch.h"
 
 #include <QPainter>
 
@@ -7,8 +9,8 @@
 #include <mutex>
 
 #include <poll.h>
+#include <sys/socket.h>
 
-#include <freerdp/addin.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/gdi/gdi.h>
@@ -38,7 +40,8 @@ constexpr auto maxSilence = std::chrono::seconds(20);
 DWORD initialiseLibrary()
 {
     static const DWORD keyboardLayout = [] {
-        freerdp_register_addin_provider(freerdp_channels_load_static_addin_entry, 0);
+        routeFreeRdpLog();
+        registerLogonWatchingProvider(FreeRdpSession::onUserLoggedOn);
         primitives_set_hints(PRIMITIVES_ONLY_CPU);
         return freerdp_keyboard_init(0);
     }();
@@ -87,6 +90,8 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               setString(s, FreeRDP_Password, c.password) &&
               setString(s, FreeRDP_AlternateShell, c.shell) &&
               freerdp_settings_set_string(s, FreeRDP_ConfigPath, c.configDir.c_str()) &&
+              // Certificates are judged by onVerifyCertificate alone: no store, no file.
+              freerdp_settings_set_bool(s, FreeRDP_ExternalCertificateManagement, TRUE) &&
               freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth, u32(c.width)) &&
               freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, u32(c.height)) &&
               freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
@@ -139,8 +144,7 @@ FreeRdpSession::FreeRdpSession(const Config& config)
     instance->PreConnect = onPreConnect;
     instance->PostConnect = onPostConnect;
     instance->PostDisconnect = onPostDisconnect;
-    instance->VerifyCertificateEx = onVerifyCertificate;
-    instance->VerifyChangedCertificateEx = onVerifyChangedCertificate;
+    instance->VerifyX509Certificate = onVerifyCertificate;
     if (!freerdp_context_new(instance)) {
         freerdp_free(instance);
         return;
@@ -152,6 +156,7 @@ FreeRdpSession::FreeRdpSession(const Config& config)
         freerdp_free(instance);
         return;
     }
+    probe_ = config.probe;
     instance_ = instance;
 }
 
@@ -205,6 +210,9 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
     instance->update->DesktopResize = onDesktopResize;
     instance->update->SaveSessionInfo = onSaveSessionInfo;
     instance->heartbeat->ServerHeartbeat = onServerHeartbeat;
+    // The one switch between the two kinds of connection: a probe joins no channel.
+    if (self->probe_)
+        return TRUE;
     return freerdp_client_load_addins(instance->context->channels, instance->settings);
 }
 
@@ -213,10 +221,40 @@ BOOL FreeRdpSession::onPostConnect(freerdp* instance)
     FreeRdpSession* self = contextOf(instance)->session;
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return FALSE;
-    self->connected_ = true;
-    self->lastActivity_ = Clock::now();
-    emit self->connected();
-    return TRUE;
+    return self->reportConnected();
+}
+
+bool FreeRdpSession::reportConnected()
+{
+    connectDeadline_->met();
+    // The deadline's expiry, if it came first, is complete once met() returns.
+    if (connectTimedOut_)
+        return false;
+    connected_ = true;
+    lastActivity_ = Clock::now();
+    emit connected();
+    if (probe_)
+        close(); // it knows what it came for
+    return true;
+}
+
+void FreeRdpSession::expireConnect()
+{
+    if (closing_)
+        return;
+    connectTimedOut_ = true;
+    freerdp_abort_connect(instance_);
+    // FreeRDP's reads while it connects wait for data without looking at the abort: shutting
+    // the socket down ends them. (The socket stays open, so its number cannot be reused.)
+    void* readFds[32];
+    void* writeFds[32];
+    int readCount = 0;
+    int writeCount = 0;
+    if (freerdp_get_fds(instance_, readFds, &readCount, writeFds, &writeCount)) {
+        for (int i = 0; i < readCount; ++i)
+            shutdown(static_cast<int>(reinterpret_cast<intptr_t>(readFds[i])), SHUT_RDWR);
+    }
+    SetEvent(wakeEvent_);
 }
 
 void FreeRdpSession::onPostDisconnect(freerdp* instance)
@@ -224,17 +262,16 @@ void FreeRdpSession::onPostDisconnect(freerdp* instance)
     gdi_free(instance);
 }
 
-DWORD FreeRdpSession::onVerifyCertificate(freerdp*, const char*, UINT16, const char*, const char*,
-                                          const char*, const char*, DWORD)
+int FreeRdpSession::onVerifyCertificate(freerdp* instance, const BYTE*, size_t, const char*, UINT16,
+                                        DWORD)
 {
+    FreeRdpSession* self = contextOf(instance)->session;
+    if (self->probe_) {
+        // The server has answered as an RDP server and finished the security handshake.
+        self->reportConnected();
+        return 0;
+    }
     return 2; // accept for this session only: nothing is stored
-}
-
-DWORD FreeRdpSession::onVerifyChangedCertificate(freerdp*, const char*, UINT16, const char*,
-                                                 const char*, const char*, const char*, const char*,
-                                                 const char*, const char*, DWORD)
-{
-    return 2;
 }
 
 BOOL FreeRdpSession::onBeginPaint(rdpContext* context)
@@ -294,8 +331,20 @@ BOOL FreeRdpSession::onDesktopResize(rdpContext* context)
 BOOL FreeRdpSession::onSaveSessionInfo(rdpContext* context, UINT32 type, void*)
 {
     if (type == infoTypeLogon || type == infoTypeLogonLong || type == infoTypePlainNotify)
-        emit contextOf(context)->session->loginComplete();
+        contextOf(context)->session->reportLogin();
     return TRUE;
+}
+
+void FreeRdpSession::onUserLoggedOn(rdpContext* context)
+{
+    contextOf(context)->session->reportLogin();
+}
+
+void FreeRdpSession::reportLogin()
+{
+    // The logon notice and the device channel's "user logged on": whichever comes first.
+    if (!loginReported_.exchange(true))
+        emit loginComplete();
 }
 
 BOOL FreeRdpSession::onServerHeartbeat(freerdp* instance, BYTE period, BYTE, BYTE count2)
@@ -363,11 +412,15 @@ void FreeRdpSession::run()
     rdpContext* context = instance_->context;
     bool ok = false;
     if (!closing_) {
+        Deadline deadline(connectBound(), [this] { expireConnect(); });
+        connectDeadline_ = &deadline;
         connectingContext = context;
         ok = freerdp_connect(instance_);
         connectingContext = nullptr;
+        connectDeadline_ = nullptr;
     }
     DisconnectFacts facts;
+    facts.linkTimedOut = connectTimedOut_;
     if (ok)
         eventLoop(facts);
     // freerdp_disconnect clears the error state: read it first.

@@ -14,6 +14,7 @@
 #include <freerdp/freerdp.h>
 
 #include "session/rdp/disconnect_reason.h"
+#include "session/rdp/time_bounds.h"
 
 class QPainter;
 
@@ -38,6 +39,10 @@ public:
         bool redirectPorts = false;
         std::string driveRoot; // the folder shared as a drive
         std::string configDir; // the only place FreeRDP may write to
+        // Only find out whether the server answers as an RDP server: connected() comes at the
+        // end of the TLS handshake (without TLS: once the connection stands), no channel is
+        // loaded, and the connection then ends.
+        bool probe = false;
     };
 
     explicit FreeRdpSession(const Config& config);
@@ -56,6 +61,9 @@ public:
 
     // Draws the remote screen's region at the widget's origin.
     void paint(QPainter& painter, const QRegion& region) const;
+
+    // The device channel's "user logged on" arrived on the connection of context.
+    static void onUserLoggedOn(rdpContext* context);
 
 signals:
     void connecting();
@@ -81,6 +89,8 @@ private:
     void eventLoop(DisconnectFacts& facts);
     void sendPendingInput();
     void noteHeartbeat(BYTE period, BYTE count2);
+    bool reportConnected();
+    void expireConnect();
 
     static Context* contextOf(freerdp* instance);
     static Context* contextOf(rdpContext* context);
@@ -88,26 +98,25 @@ private:
     static BOOL onPreConnect(freerdp* instance);
     static BOOL onPostConnect(freerdp* instance);
     static void onPostDisconnect(freerdp* instance);
-    static DWORD onVerifyCertificate(freerdp* instance, const char* host, UINT16 port,
-                                     const char* commonName, const char* subject,
-                                     const char* issuer, const char* fingerprint, DWORD flags);
-    static DWORD onVerifyChangedCertificate(freerdp* instance, const char* host, UINT16 port,
-                                            const char* commonName, const char* subject,
-                                            const char* issuer, const char* fingerprint,
-                                            const char* oldSubject, const char* oldIssuer,
-                                            const char* oldFingerprint, DWORD flags);
+    static int onVerifyCertificate(freerdp* instance, const BYTE* pem, size_t length,
+                                   const char* host, UINT16 port, DWORD flags);
     static BOOL onBeginPaint(rdpContext* context);
     static BOOL onEndPaint(rdpContext* context);
     static BOOL onDesktopResize(rdpContext* context);
     static BOOL onSaveSessionInfo(rdpContext* context, UINT32 type, void* data);
+    void reportLogin();
     static BOOL onServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
 
     freerdp* instance_ = nullptr;
     HANDLE wakeEvent_ = nullptr;
     std::thread thread_;
     std::atomic<bool> closing_{false};
+    std::atomic<bool> connectTimedOut_{false};
+    std::atomic<bool> loginReported_{false};
+    bool probe_ = false;
 
     // Owned by the session's thread.
+    Deadline* connectDeadline_ = nullptr;
     bool connected_ = false;
     Clock::duration silenceLimit_{};
     Clock::time_point lastActivity_;

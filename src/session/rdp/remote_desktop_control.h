@@ -40,6 +40,10 @@ public:
 
     QString Server;
     QString UserName;
+    // Not the platform control's: the connection only finds out whether the server answers as
+    // a remote-desktop server. OnConnected comes as soon as it has; there is no login and no
+    // channel, and the connection then ends by itself (OnDisconnected with reason 1).
+    bool ProbeOnly = false;
     AdvancedSettings AdvancedSettings2;
     SecuredSettings SecuredSettings2;
 

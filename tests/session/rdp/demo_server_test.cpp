@@ -9,6 +9,7 @@
 
 #include "rdp_test_support.h"
 #include "session/rdp/freerdp_control.h"
+#include "session/rdp/freerdp_session.h"
 
 namespace tclink::rdp::test {
 namespace {
@@ -48,13 +49,14 @@ TEST_F(DemoServerTest, GoodLoginReportsInOrderAndShowsTheServersScreen)
     control->Connect();
     EXPECT_TRUE(log->names.isEmpty()) << "Connect must return before any event";
     ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000)) << log->names.join(',').toStdString();
-    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected", "OnLoginComplete"}));
 
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return control->grab().toImage().pixel(2, 2) == desktopBand; }, 5000));
 
     // The server writes its login line once the client's device list has come, after the logon.
     ASSERT_TRUE(QTest::qWaitFor([&] { return !server.events("login").isEmpty(); }, 5000));
+    // Both logon signals have come by now (notice and "user logged on"): reported once.
+    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected", "OnLoginComplete"}));
     const auto logins = server.events("login");
     ASSERT_EQ(logins.size(), 1);
     EXPECT_EQ(logins[0]["user"], account);
@@ -66,6 +68,23 @@ TEST_F(DemoServerTest, GoodLoginReportsInOrderAndShowsTheServersScreen)
     control->RequestClose();
     ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
     EXPECT_EQ(log->reason, 1);
+    EXPECT_TRUE(control->findChildren<FreeRdpSession*>().isEmpty());
+}
+
+TEST_F(DemoServerTest, AProbeStopsOnceTheServerHasAnsweredAndEndsByItself)
+{
+    startServer();
+    control->ProbeOnly = true;
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 10000)) << log->names.join(',').toStdString();
+    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected", "OnDisconnected"}));
+    EXPECT_EQ(log->reason, 1);
+    // Its connection is over: the FreeRDP context (codecs, compressors) is gone with it.
+    EXPECT_TRUE(control->findChildren<FreeRdpSession*>().isEmpty());
+    // It never got as far as the login, let alone a channel.
+    QTest::qWait(300);
+    EXPECT_TRUE(server.events("login").isEmpty());
+    EXPECT_TRUE(server.events("notice").isEmpty());
 }
 
 TEST_F(DemoServerTest, StartProgramAndRedirectionsReachTheServer)
@@ -89,6 +108,32 @@ TEST_F(DemoServerTest, StartProgramAndRedirectionsReachTheServer)
     control->Disconnect();
     ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
     EXPECT_EQ(log->reason, 1);
+}
+
+// A server that sends no logon notice but tells the device channel that the user logged on (as
+// xrdp does) completes the login all the same; one that does neither leaves it open.
+TEST_F(DemoServerTest, TheDeviceChannelsUserLoggedOnAloneCompletesTheLogin)
+{
+    startServer({"--logged-on-only"});
+    control->AdvancedSettings2.RedirectDrives = true;
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000)) << log->names.join(',').toStdString();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.events("login").isEmpty(); }, 5000));
+    EXPECT_EQ(server.events("login").first()["drives"], "1");
+    EXPECT_TRUE(server.events("notice").isEmpty());
+    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected", "OnLoginComplete"}));
+}
+
+TEST_F(DemoServerTest, WithoutEitherLogonSignalTheLoginStaysOpen)
+{
+    startServer({"--no-logon-notice"});
+    control->AdvancedSettings2.RedirectDrives = true;
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnConnected", 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !server.events("login").isEmpty(); }, 5000));
+    EXPECT_EQ(server.events("login").first()["ok"], "1");
+    QTest::qWait(1000);
+    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnConnected"}));
 }
 
 TEST_F(DemoServerTest, AWrongPasswordGetsNoLogonAndTheConnectionStays)

@@ -79,11 +79,25 @@ TEST_F(XrdpTest, WithoutAccountTheConnectionStillStands)
     EXPECT_EQ(log.reason, 1);
 }
 
-TEST_F(XrdpTest, StartProgramRunsAndItsEndEndsTheSession)
+TEST_F(XrdpTest, AProbeEndsByItselfOnceXrdpHasAnswered)
+{
+    control.ProbeOnly = true;
+    control.Connect();
+    ASSERT_TRUE(log.waitFor("OnDisconnected", 10000)) << log.names.join(',').toStdString();
+    EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnConnected", "OnDisconnected"}));
+    EXPECT_EQ(log.reason, 1);
+}
+
+// xrdp sends no logon notice; its channel server tells the device channel that the user
+// logged on, and that completes the login.
+TEST_F(XrdpTest, StartProgramRunsTheLoginCompletesAndTheProgramsEndEndsTheSession)
 {
     control.UserName = account;
     control.setClearTextPassword(password);
     control.SecuredSettings2.StartProgram = startProgram;
+    control.AdvancedSettings2.RedirectDrives = true;
+    control.AdvancedSettings2.RedirectPrinters = true;
+    control.AdvancedSettings2.RedirectPorts = true;
     control.Connect();
     ASSERT_TRUE(log.waitFor("OnConnected", 10000)) << log.names.join(',').toStdString();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !markers("started").isEmpty(); }, 20000))
@@ -94,6 +108,8 @@ TEST_F(XrdpTest, StartProgramRunsAndItsEndEndsTheSession)
     ASSERT_TRUE(marker.open(QIODevice::ReadOnly));
     ASSERT_TRUE(marker.readAll().split('\n').contains("session=ready"))
         << "xrdp did not finish setting up the session";
+    ASSERT_TRUE(log.waitFor("OnLoginComplete", 10000)) << log.names.join(',').toStdString();
+    EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnConnected", "OnLoginComplete"}));
 
     QFile stop(state->filePath("stop-bizdesk"));
     ASSERT_TRUE(stop.open(QIODevice::WriteOnly));

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "rdp_test_support.h"
+#include "session/rdp/freerdp_control.h"
+
+namespace tclink::rdp::test {
+namespace {
+
+// A peer on a free loopback port that accepts connections and then, depending on its kind,
+// says nothing at all or answers the client's X.224 request (choosing TLS) and then nothing.
+class StallingPeer {
+public:
+    enum Kind { Silent, StallInTls };
+
+    explicit StallingPeer(Kind kind) : kind_(kind)
+    {
+        listener_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof addr;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            listen(listener_, 4) != 0 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &length) != 0)
+            return;
+        port_ = ntohs(addr.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+
+    ~StallingPeer()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        for (int fd : accepted_)
+            close(fd);
+        close(listener_);
+    }
+
+    quint16 port() const { return port_; }
+    int connections() const { return connections_; }
+
+private:
+    void serve()
+    {
+        while (!stop_) {
+            pollfd p{listener_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0)
+                continue;
+            const int fd = accept(listener_, nullptr, nullptr);
+            if (fd < 0)
+                continue;
+            accepted_.push_back(fd);
+            ++connections_;
+            if (kind_ == StallInTls)
+                answerX224(fd);
+        }
+    }
+
+    static void answerX224(int fd)
+    {
+        char request[512];
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 5000) <= 0 || read(fd, request, sizeof request) <= 0)
+            return;
+        // TPKT, X.224 Connection Confirm, RDP Negotiation Response choosing TLS.
+        const QByteArray confirm = QByteArray::fromHex("030000130ed000001234000200080001000000");
+        (void)!write(fd, confirm.constData(), static_cast<size_t>(confirm.size()));
+    }
+
+    Kind kind_;
+    int listener_ = -1;
+    quint16 port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::vector<int> accepted_;
+    std::thread thread_;
+};
+
+class ConnectBound : public ::testing::TestWithParam<StallingPeer::Kind> {
+protected:
+    void SetUp() override { qputenv("TCLINK_TEST_CONNECT_BOUND_MS", "1500"); }
+    void TearDown() override { qunsetenv("TCLINK_TEST_CONNECT_BOUND_MS"); }
+};
+
+// Whatever the peer does after accepting, the connection gives up at the bound and says it
+// timed out; a probe and a session alike.
+TEST_P(ConnectBound, APeerThatStallsEndsTheConnectionAtTheBoundWithReason264)
+{
+    StallingPeer peer(GetParam());
+    ASSERT_NE(peer.port(), 0);
+    for (const bool probe : {true, false}) {
+        FreeRdpControl control;
+        EventLog log(control);
+        control.Server = "127.0.0.1";
+        control.AdvancedSettings2.RDPPort = peer.port();
+        control.ProbeOnly = probe;
+        control.UserName = account;
+        control.Connect();
+        ASSERT_TRUE(log.waitFor("OnDisconnected", 10000)) << probe;
+        EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnDisconnected"})) << probe;
+        EXPECT_EQ(log.reason, 264) << probe;
+        EXPECT_GE(log.disconnectedAt, 1400) << probe;
+        EXPECT_LE(log.disconnectedAt, 1500 + 2000) << probe;
+    }
+    EXPECT_EQ(peer.connections(), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Peers, ConnectBound,
+                         ::testing::Values(StallingPeer::Silent, StallingPeer::StallInTls));
+
+// A server that stops answering later in the connection sequence (after TLS, the channels and
+// the logon information) is given up at the bound all the same.
+TEST(ConnectBoundLate, AServerThatStallsInLicensingEndsTheConnectionWithReason264)
+{
+    if (!DemoServer::available())
+        GTEST_SKIP() << "tclink-demo-server not built";
+    DemoServer server;
+    ASSERT_TRUE(server.start("127.0.9.9:7013", {"--freeze-at-licensing"}));
+    qputenv("TCLINK_TEST_CONNECT_BOUND_MS", "1500");
+    FreeRdpControl control;
+    EventLog log(control);
+    control.Server = "127.0.9.9";
+    control.AdvancedSettings2.RDPPort = 7013;
+    control.UserName = account;
+    control.setClearTextPassword(password);
+    control.Connect();
+    const bool ended = log.waitFor("OnDisconnected", 10000);
+    qunsetenv("TCLINK_TEST_CONNECT_BOUND_MS");
+    ASSERT_TRUE(ended) << log.names.join(',').toStdString();
+    EXPECT_FALSE(server.events("freeze").isEmpty());
+    EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnDisconnected"}));
+    EXPECT_EQ(log.reason, 264);
+    EXPECT_LE(log.disconnectedAt, 1500 + 2000);
+}
+
+} // namespace
+} // namespace tclink::rdp::test
