@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "devices.h"
+#include "keyboard.h"
 #include "screen.h"
 
 #include <algorithm>
@@ -78,6 +79,7 @@ private:
     bool activate();
     void logOn();
     void mouse(UINT16 flags, UINT16 x, UINT16 y);
+    void typed(std::string_view event, Fields fields);
     void pumpChannels();
     void handleTimers();
     void paint();
@@ -103,6 +105,7 @@ private:
     std::string user_;
     std::vector<std::string> channels_;
     SessionView view_;
+    Keyboard keyboard_;
     QSize size_;
     bool loginOk_ = false;
     bool activated_ = false;
@@ -171,11 +174,30 @@ bool Session::setUp()
     freerdp_settings_set_bool(settings, FreeRDP_SupportHeartbeatPdu, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_RefreshRect, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_SuppressOutput, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_UnicodeInput, TRUE);
 
     peer_->PostConnect = [](freerdp_peer* peer) -> BOOL { return of(peer).postConnect(); };
     peer_->Activate = [](freerdp_peer* peer) -> BOOL { return of(peer).activate(); };
     peer_->input->MouseEvent = [](rdpInput* input, UINT16 flags, UINT16 x, UINT16 y) -> BOOL {
         of(input->context).mouse(flags, x, y);
+        return TRUE;
+    };
+    peer_->input->SynchronizeEvent = [](rdpInput* input, UINT32 flags) -> BOOL {
+        Session& self = of(input->context);
+        self.keyboard_.synchronize(flags);
+        self.typed("sync", {{"locks", self.keyboard_.locks()}});
+        return TRUE;
+    };
+    peer_->input->KeyboardEvent = [](rdpInput* input, UINT16 flags, UINT16 code) -> BOOL {
+        Session& self = of(input->context);
+        self.typed("key", keyFields(self.keyboard_.key(flags, UINT8(code))));
+        return TRUE;
+    };
+    peer_->input->UnicodeKeyboardEvent = [](rdpInput* input, UINT16 flags, UINT16 code) -> BOOL {
+        Session& self = of(input->context);
+        if (const QString text = self.keyboard_.unicode(flags, code); !text.isEmpty()) {
+            self.typed("unicode", {{"text", text.toStdString()}});
+        }
         return TRUE;
     };
     peer_->update->RefreshRect = [](rdpContext* context, BYTE, const RECTANGLE_16*) -> BOOL {
@@ -293,6 +315,14 @@ void Session::mouse(UINT16 flags, UINT16 x, UINT16 y)
         exitClicked_ = exitClicked_ || (pressedOnExit_ && onExit);
         pressedOnExit_ = false;
     }
+}
+
+// Reports what the keyboard sent and shows it in the application's input field.
+void Session::typed(std::string_view event, Fields fields)
+{
+    write(event, std::move(fields));
+    view_.input = keyboard_.view();
+    repaint_ = repaint_ || loggedOn_;
 }
 
 void Session::pumpChannels()

@@ -214,6 +214,7 @@ BOOL FreeRdpSession::onPostConnect(freerdp* instance)
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return FALSE;
     self->connected_ = true;
+    self->unicodeInput_ = freerdp_settings_get_bool(instance->settings, FreeRDP_UnicodeInput);
     self->lastActivity_ = Clock::now();
     emit self->connected();
     return TRUE;
@@ -314,23 +315,35 @@ void FreeRdpSession::noteHeartbeat(BYTE period, BYTE count2)
         std::clamp<Clock::duration>(std::chrono::seconds(period * periods), minSilence, maxSilence);
 }
 
-void FreeRdpSession::sendKeyboard(bool down, quint32 rdpScancode)
+void FreeRdpSession::queueInput(const Input& input)
 {
     {
         std::lock_guard lock(inputMutex_);
-        input_.push_back({true, down, rdpScancode, 0, 0, 0});
+        input_.push_back(input);
     }
     SetEvent(wakeEvent_);
+}
+
+void FreeRdpSession::sendKeyboard(bool down, quint32 rdpScancode)
+{
+    queueInput({Input::Kind::Key, down, rdpScancode, 0, 0, 0});
+}
+
+void FreeRdpSession::sendSynchronize(quint32 flags)
+{
+    queueInput({Input::Kind::Sync, false, flags, 0, 0, 0});
+}
+
+void FreeRdpSession::sendUnicode(quint16 codeUnit)
+{
+    queueInput({Input::Kind::Unicode, true, codeUnit, 0, 0, 0});
+    queueInput({Input::Kind::Unicode, false, codeUnit, 0, 0, 0});
 }
 
 void FreeRdpSession::sendMouse(quint16 flags, int x, int y)
 {
     const auto coordinate = [](int v) { return static_cast<quint16>(std::clamp(v, 0, 0xFFFF)); };
-    {
-        std::lock_guard lock(inputMutex_);
-        input_.push_back({false, false, 0, flags, coordinate(x), coordinate(y)});
-    }
-    SetEvent(wakeEvent_);
+    queueInput({Input::Kind::Mouse, false, 0, flags, coordinate(x), coordinate(y)});
 }
 
 void FreeRdpSession::sendPendingInput()
@@ -343,10 +356,21 @@ void FreeRdpSession::sendPendingInput()
     }
     rdpInput* input = instance_->input;
     for (const Input& e : pending) {
-        if (e.keyboard)
+        switch (e.kind) {
+        case Input::Kind::Key:
             freerdp_input_send_keyboard_event_ex(input, e.down, e.code);
-        else
+            break;
+        case Input::Kind::Unicode:
+            freerdp_input_send_unicode_keyboard_event(input, e.down ? 0 : KBD_FLAGS_RELEASE,
+                                                      static_cast<UINT16>(e.code));
+            break;
+        case Input::Kind::Sync:
+            freerdp_input_send_synchronize_event(input, e.code);
+            break;
+        case Input::Kind::Mouse:
             freerdp_input_send_mouse_event(input, e.flags, e.x, e.y);
+            break;
+        }
     }
 }
 

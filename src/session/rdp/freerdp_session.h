@@ -52,7 +52,13 @@ public:
     void join();
 
     void sendKeyboard(bool down, quint32 rdpScancode);
+    // Sets the server's toggle keys (KBD_SYNC_* flags) and releases every key it holds down.
+    void sendSynchronize(quint32 flags);
+    // Presses and releases one UTF-16 code unit as a Unicode keyboard event.
+    void sendUnicode(quint16 codeUnit);
     void sendMouse(quint16 flags, int x, int y);
+    // Whether the server announced Unicode keyboard events; known once connected.
+    bool unicodeInput() const { return unicodeInput_; }
 
     // Draws the remote screen's region at the widget's origin.
     void paint(QPainter& painter, const QRegion& region) const;
@@ -67,7 +73,7 @@ signals:
 
 private:
     struct Input {
-        bool keyboard;
+        enum class Kind { Key, Unicode, Sync, Mouse } kind;
         bool down;
         quint32 code;
         quint16 flags;
@@ -79,6 +85,7 @@ private:
 
     void run();
     void eventLoop(DisconnectFacts& facts);
+    void queueInput(const Input& input);
     void sendPendingInput();
     void noteHeartbeat(BYTE period, BYTE count2);
 
@@ -106,6 +113,7 @@ private:
     HANDLE wakeEvent_ = nullptr;
     std::thread thread_;
     std::atomic<bool> closing_{false};
+    std::atomic<bool> unicodeInput_{false};
 
     // Owned by the session's thread.
     bool connected_ = false;
