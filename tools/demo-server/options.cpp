@@ -60,6 +60,10 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
             options.logonNotice = false;
             continue;
         }
+        if (name == "--offer-clipboard" || name == "--silent-clipboard") {
+            (name == "--offer-clipboard" ? options.offerClipboard : options.silentClipboard) = true;
+            continue;
+        }
         if (i + 1 == args.size()) {
             return name.starts_with("--") ? name + " needs a value" : "unknown argument " + name;
         }
@@ -107,6 +111,7 @@ std::string usage()
     return "usage: tclink-demo-server [--listen ADDR:PORT]... [--user NAME] [--password WORD]\n"
            "           [--report PATH] [--session-seconds N] [--no-logon-notice]\n"
            "           [--drop-after-ms N] [--freeze-after-ms N]\n"
+           "           [--offer-clipboard] [--silent-clipboard]\n"
            "Without --listen it serves 127.0.0.1 and 127.0.0.2 on ports 7011 and 7190.\n";
 }
 

@@ -24,6 +24,8 @@ struct Options {
     std::optional<std::chrono::milliseconds> dropAfter;
     std::optional<std::chrono::milliseconds> freezeAfter;
     bool logonNotice = true;
+    bool offerClipboard = false;  // announce the demo's clipboard (text and image) at logon
+    bool silentClipboard = false; // never answer the client's clipboard data requests
     std::string reportPath;
     bool help = false;
 };

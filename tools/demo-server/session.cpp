@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include "clipboard.h"
 #include "devices.h"
 #include "keyboard.h"
 #include "screen.h"
@@ -99,6 +100,8 @@ private:
     HANDLE rdpdr_ = nullptr;
     std::vector<HANDLE> ignoredChannels_;
     std::optional<DeviceRedirection> devices_;
+    bool clipboardJoined_ = false;
+    std::optional<Clipboard> clipboard_;
 
     std::string address_;
     std::uint16_t port_ = 0;
@@ -126,6 +129,7 @@ private:
 
 Session::~Session()
 {
+    clipboard_.reset();
     if (rdpdr_) {
         WTSVirtualChannelClose(rdpdr_);
     }
@@ -240,6 +244,10 @@ bool Session::postConnect()
         if (name == "drdynvc" || !WTSVirtualChannelManagerIsChannelJoined(vcm_, name.c_str())) {
             continue;
         }
+        if (name == "cliprdr") {
+            clipboardJoined_ = true; // served from the logon on
+            continue;
+        }
         HANDLE channel = WTSVirtualChannelOpen(vcm_, WTS_CURRENT_SESSION, names[i]);
         if (!channel) {
             continue;
@@ -283,6 +291,13 @@ void Session::logOn()
     }
     if (!loginOk_) {
         return;
+    }
+    if (clipboardJoined_) {
+        clipboard_.emplace(
+            vcm_,
+            Clipboard::Settings{config_.options.offerClipboard, config_.options.silentClipboard},
+            [this](std::string_view event, Fields fields) { write(event, std::move(fields)); });
+        clipboard_->start();
     }
 
     if (config_.options.logonNotice) {

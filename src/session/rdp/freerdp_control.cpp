@@ -14,6 +14,7 @@
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
 
+#include "session/rdp/clipboard_bridge.h"
 #include "session/rdp/freerdp_session.h"
 
 namespace tclink::rdp {
@@ -96,6 +97,9 @@ void FreeRdpControl::Connect()
     config.configDir =
         (QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/freerdp")
             .toStdString();
+
+    clipboard_ = std::make_unique<ClipboardBridge>();
+    config.clipboard = clipboard_.get();
 
     extendedReason_ = 0;
     session_ = std::make_unique<FreeRdpSession>(config);

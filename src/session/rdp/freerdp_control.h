@@ -8,6 +8,7 @@
 
 namespace tclink::rdp {
 
+class ClipboardBridge;
 class FreeRdpSession;
 
 // The remote-desktop control on the FreeRDP 2 client library. The widget itself shows the
@@ -55,6 +56,7 @@ private:
     QRect preeditBox() const;
 
     QString password_;
+    std::unique_ptr<ClipboardBridge> clipboard_; // outlives the session that uses it
     std::unique_ptr<FreeRdpSession> session_;
     bool running_ = false;
     bool connected_ = false;

@@ -1,8 +1,11 @@
 #include "session/rdp/freerdp_session.h"
 
+#include "session/rdp/clipboard_bridge.h"
+
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -91,7 +94,7 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, u32(c.height)) &&
               freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
               freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE) &&
-              freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, FALSE) &&
+              freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, c.clipboard != nullptr) &&
               freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, TRUE) &&
               // A link that stops acknowledging is given up after 20 s; an idle one is probed.
               freerdp_settings_set_bool(s, FreeRDP_TcpKeepAlive, TRUE) &&
@@ -146,6 +149,7 @@ FreeRdpSession::FreeRdpSession(const Config& config)
         return;
     }
     contextOf(instance)->session = this;
+    clipboard_ = config.clipboard;
     wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!wakeEvent_ || !configure(instance->settings, config)) {
         freerdp_context_free(instance);
@@ -205,6 +209,10 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
     instance->update->DesktopResize = onDesktopResize;
     instance->update->SaveSessionInfo = onSaveSessionInfo;
     instance->heartbeat->ServerHeartbeat = onServerHeartbeat;
+    if (self->clipboard_) {
+        PubSub_SubscribeChannelConnected(instance->context->pubSub, onChannelConnected);
+        PubSub_SubscribeChannelDisconnected(instance->context->pubSub, onChannelDisconnected);
+    }
     return freerdp_client_load_addins(instance->context->channels, instance->settings);
 }
 
@@ -303,6 +311,19 @@ BOOL FreeRdpSession::onServerHeartbeat(freerdp* instance, BYTE period, BYTE, BYT
 {
     contextOf(instance)->session->noteHeartbeat(period, count2);
     return TRUE;
+}
+
+void FreeRdpSession::onChannelConnected(void* context, ChannelConnectedEventArgs* e)
+{
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
+        contextOf(static_cast<rdpContext*>(context))
+            ->session->clipboard_->attach(static_cast<CliprdrClientContext*>(e->pInterface));
+}
+
+void FreeRdpSession::onChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e)
+{
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
+        contextOf(static_cast<rdpContext*>(context))->session->clipboard_->detach();
 }
 
 void FreeRdpSession::noteHeartbeat(BYTE period, BYTE count2)

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <freerdp/event.h>
 #include <freerdp/freerdp.h>
 
 #include "session/rdp/disconnect_reason.h"
@@ -18,6 +19,8 @@
 class QPainter;
 
 namespace tclink::rdp {
+
+class ClipboardBridge;
 
 // One connection of the FreeRDP client library: created, configured and freed on the UI
 // thread; connected and driven on its own thread. Its signals are emitted on that thread, in
@@ -36,8 +39,9 @@ public:
         bool redirectDrives = false;
         bool redirectPrinters = false;
         bool redirectPorts = false;
-        std::string driveRoot; // the folder shared as a drive
-        std::string configDir; // the only place FreeRDP may write to
+        std::string driveRoot;                // the folder shared as a drive
+        std::string configDir;                // the only place FreeRDP may write to
+        ClipboardBridge* clipboard = nullptr; // shares the clipboard when set; must outlive this
     };
 
     explicit FreeRdpSession(const Config& config);
@@ -108,9 +112,12 @@ private:
     static BOOL onDesktopResize(rdpContext* context);
     static BOOL onSaveSessionInfo(rdpContext* context, UINT32 type, void* data);
     static BOOL onServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
+    static void onChannelConnected(void* context, ChannelConnectedEventArgs* e);
+    static void onChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
 
     freerdp* instance_ = nullptr;
     HANDLE wakeEvent_ = nullptr;
+    ClipboardBridge* clipboard_ = nullptr;
     std::thread thread_;
     std::atomic<bool> closing_{false};
     std::atomic<bool> unicodeInput_{false};
