@@ -84,6 +84,18 @@ TEST(KeyboardState, TheInputMethodsWindowGoesWhereTheUserClicked)
     QCoreApplication::sendEvent(&control, &click);
     EXPECT_TRUE(control.inputMethodQuery(Qt::ImEnabled).toBool());
     EXPECT_EQ(control.inputMethodQuery(Qt::ImCursorRectangle).toRect().topLeft(), QPoint(200, 150));
+
+    // What it composes shows there, on a white box, until it commits.
+    QInputMethodEvent composing(QStringLiteral("zhong"), {});
+    QCoreApplication::sendEvent(&control, &composing);
+    QImage shown = control.grab().toImage();
+    EXPECT_EQ(shown.pixel(199, 151), qRgb(255, 255, 255));
+    EXPECT_EQ(shown.pixel(100, 100), qRgb(0, 0, 0));
+    QInputMethodEvent committed;
+    committed.setCommitString(QStringLiteral("中"));
+    QCoreApplication::sendEvent(&control, &committed);
+    shown = control.grab().toImage();
+    EXPECT_EQ(shown.pixel(199, 151), qRgb(0, 0, 0));
 }
 
 class KeyboardSessionTest : public ::testing::Test {
