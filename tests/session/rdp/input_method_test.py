@@ -1,6 +1,7 @@
 """Chinese typed with fcitx5's pinyin input method into the session control, on a private X
 display with its own session bus, reaches the demo server as Unicode characters; keys the
-input method does not take still arrive as scan codes."""
+input method does not take still arrive as scan codes. The display's NumLock, read from XKB,
+reaches the server too."""
 
 import os
 import shutil
@@ -70,6 +71,8 @@ def main():
                  "org.freedesktop.DBus.NameHasOwner", "string:org.fcitx.Fcitx5"],
                 env=env, capture_output=True, text=True).stdout, 15, "fcitx5 on the session bus")
 
+            # NumLock on at this display: the control reads it from XKB and tells the server.
+            desk.xdotool("key", "Num_Lock")
             window = subprocess.Popen([os.path.join(BINARY_DIR, "tclink-control-window"), HOST,
                                        PORT], env=env, stdout=subprocess.PIPE, text=True)
             procs.append(window)
@@ -81,6 +84,8 @@ def main():
                 raise AssertionError(f"the control did not log in: {server.events()}")
             threading.Thread(target=window.stdout.read, daemon=True).start()
             win = desk.window("tclink-control")
+            syncs = [e["locks"] for _, e in server.events("sync")]
+            assert syncs and all(locks == "num" for locks in syncs), f"synchronised {syncs}"
 
             # A plain key first: without an active input method it goes as a scan code.
             desk.xdotool("type", "--delay", "80", "a")
