@@ -27,6 +27,15 @@ TEST(DemoServerOptions, ParsesSwitchesAndRejectsWhatItCannotServe)
     EXPECT_EQ(options.dropAfter, std::chrono::milliseconds(250));
     EXPECT_FALSE(options.freezeAfter);
     EXPECT_FALSE(options.logonNotice);
+    EXPECT_FALSE(options.offerClipboard);
+    EXPECT_FALSE(options.clipboardDelay);
+
+    const auto clipboard = std::get<demo::Options>(demo::parseOptions(
+        {"--offer-clipboard", "--silent-clipboard", "--clipboard-delay-ms", "2500"}));
+    EXPECT_TRUE(clipboard.offerClipboard);
+    EXPECT_TRUE(clipboard.silentClipboard);
+    EXPECT_EQ(clipboard.clipboardDelay, std::chrono::milliseconds(2500));
+    EXPECT_FALSE(clipboard.freezeAfter);
 
     const auto defaults = std::get<demo::Options>(demo::parseOptions({}));
     EXPECT_EQ(defaults.endpoints.size(), 4u);
@@ -38,6 +47,7 @@ TEST(DemoServerOptions, ParsesSwitchesAndRejectsWhatItCannotServe)
           {"--listen", "127.0.0.1"},
           {"--listen", "127.0.0.1:70000"},
           {"--session-seconds", "-1"},
+          {"--clipboard-delay-ms", "soon"},
           {"--user"},
           {"--bogus"}}) {
         EXPECT_TRUE(std::holds_alternative<std::string>(demo::parseOptions(bad))) << bad[0];

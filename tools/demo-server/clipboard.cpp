@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -220,6 +221,8 @@ UINT Clipboard::clientDataRequest(const CLIPRDR_FORMAT_DATA_REQUEST* request)
     if (settings_.silent) {
         return CHANNEL_RC_OK;
     }
+    // The channel's thread sleeps: later requests wait their turn, as on a busy server.
+    std::this_thread::sleep_for(settings_.delay);
     QByteArray data;
     if (format == CF_UNICODETEXT) {
         data = unicodeText(offeredText());

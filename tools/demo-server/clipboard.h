@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QString>
 
+#include <chrono>
 #include <deque>
 #include <functional>
 
@@ -25,6 +26,7 @@ public:
     struct Settings {
         bool offer = false;  // announce offeredText() and offeredImage() once the client is ready
         bool silent = false; // never answer the client's data requests
+        std::chrono::milliseconds delay{0}; // answer them this much later, in order
     };
     // `report` writes one event; it is called on the channel's thread.
     Clipboard(HANDLE vcm, Settings settings, std::function<void(std::string_view, Fields)> report);

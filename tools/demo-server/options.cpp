@@ -88,14 +88,15 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         } else if (name == "--report") {
             options.reportPath = value;
         } else if (name == "--session-seconds" || name == "--drop-after-ms" ||
-                   name == "--freeze-after-ms") {
+                   name == "--freeze-after-ms" || name == "--clipboard-delay-ms") {
             const auto length = duration(name == "--session-seconds" ? 1000 : 1);
             if (!length) {
                 return name + " needs a non-negative whole number, got \"" + value + "\"";
             }
-            (name == "--session-seconds" ? options.sessionLength
-             : name == "--drop-after-ms" ? options.dropAfter
-                                         : options.freezeAfter) = length;
+            (name == "--session-seconds"   ? options.sessionLength
+             : name == "--drop-after-ms"   ? options.dropAfter
+             : name == "--freeze-after-ms" ? options.freezeAfter
+                                           : options.clipboardDelay) = length;
         } else {
             return "unknown argument " + name;
         }
@@ -111,7 +112,7 @@ std::string usage()
     return "usage: tclink-demo-server [--listen ADDR:PORT]... [--user NAME] [--password WORD]\n"
            "           [--report PATH] [--session-seconds N] [--no-logon-notice]\n"
            "           [--drop-after-ms N] [--freeze-after-ms N]\n"
-           "           [--offer-clipboard] [--silent-clipboard]\n"
+           "           [--offer-clipboard] [--silent-clipboard] [--clipboard-delay-ms N]\n"
            "Without --listen it serves 127.0.0.1 and 127.0.0.2 on ports 7011 and 7190.\n";
 }
 

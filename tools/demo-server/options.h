@@ -26,6 +26,7 @@ struct Options {
     bool logonNotice = true;
     bool offerClipboard = false;  // announce the demo's clipboard (text and image) at logon
     bool silentClipboard = false; // never answer the client's clipboard data requests
+    std::optional<std::chrono::milliseconds> clipboardDelay; // answer them this much later
     std::string reportPath;
     bool help = false;
 };

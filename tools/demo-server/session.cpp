@@ -295,7 +295,9 @@ void Session::logOn()
     if (clipboardJoined_) {
         clipboard_.emplace(
             vcm_,
-            Clipboard::Settings{config_.options.offerClipboard, config_.options.silentClipboard},
+            Clipboard::Settings{
+                config_.options.offerClipboard, config_.options.silentClipboard,
+                config_.options.clipboardDelay.value_or(std::chrono::milliseconds(0))},
             [this](std::string_view event, Fields fields) { write(event, std::move(fields)); });
         clipboard_->start();
     }

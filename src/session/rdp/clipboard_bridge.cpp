@@ -161,8 +161,13 @@ UINT ClipboardBridge::onServerFormatDataResponse(CliprdrClientContext* channel,
 {
     ClipboardBridge* self = of(channel);
     {
-        // An answer nobody waits for any more (its request was given up on) is dropped.
+        // Answers come in the order of the requests. Those to requests given up on come first
+        // and are dropped: taken for a newer request's, another format's data would be pasted.
         std::lock_guard lock(self->mutex_);
+        if (self->abandoned_ > 0) {
+            --self->abandoned_;
+            return CHANNEL_RC_OK;
+        }
         if (!self->waiting_ || self->answer_)
             return CHANNEL_RC_OK;
         self->answer_ = QByteArray();
@@ -187,7 +192,8 @@ std::optional<QByteArray> ClipboardBridge::fetch(quint32 format)
     if (channel_->ClientFormatDataRequest(channel_, &request) != CHANNEL_RC_OK)
         return std::nullopt;
     waiting_ = true;
-    answered_.wait_for(lock, answerLimit, [this] { return answer_ || !channel_; });
+    if (!answered_.wait_for(lock, answerLimit, [this] { return answer_ || !channel_; }))
+        ++abandoned_;
     waiting_ = false;
     std::optional<QByteArray> result = std::exchange(answer_, std::nullopt);
     if (result && result->isEmpty())

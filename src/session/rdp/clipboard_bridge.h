@@ -62,6 +62,7 @@ private:
     std::condition_variable answered_;
     CliprdrClientContext* channel_ = nullptr; // guarded by mutex_
     bool waiting_ = false;                    // fetch() waits for an answer
+    int abandoned_ = 0;                       // requests given up on, not answered yet
     std::optional<QByteArray> answer_;        // the answer it waits for
 
     // UI thread: what this bridge put on the local clipboard for the server's contents.

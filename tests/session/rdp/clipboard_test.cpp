@@ -225,5 +225,17 @@ TEST_F(ClipboardSessionTest, AServerThatNeverAnswersLeavesThePasteEmptyAfterABou
     EXPECT_EQ(server.events("clipboard-in").last()["text"], QStringLiteral("之后"));
 }
 
+TEST_F(ClipboardSessionTest, ALateAnswerIsNeverTakenForTheNextRequests)
+{
+    clipboard->clear();
+    // Each answer comes 2.5 s after its request: after the wait is given up.
+    connect({"--offer-clipboard", "--clipboard-delay-ms", "2500"});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return clipboard->mimeData() && clipboard->mimeData()->hasImage(); }, 5000));
+    EXPECT_TRUE(clipboard->image().isNull());
+    // The image's bitmap arrives while the text is waited for: it must not be pasted as text.
+    EXPECT_EQ(clipboard->text(), "");
+}
+
 } // namespace
 } // namespace tclink::rdp::test
