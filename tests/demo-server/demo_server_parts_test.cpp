@@ -1,13 +1,15 @@
 // The server's pieces without a network: options, the report's encoding, the device-redirection
-// exchange, the screens.
+// exchange, the keyboard, the screens.
 
 #include "devices.h"
+#include "keyboard.h"
 #include "options.h"
 #include "report.h"
 #include "screen.h"
 
 #include <QTemporaryDir>
 #include <freerdp/channels/rdpdr.h>
+#include <freerdp/input.h>
 #include <freerdp/settings.h>
 #include <gmock/gmock.h>
 
@@ -32,6 +34,15 @@ TEST(DemoServerOptions, ParsesSwitchesAndRejectsWhatItCannotServe)
     EXPECT_FALSE(loggedOnOnly.freezeAtLicensing);
     EXPECT_TRUE(
         std::get<demo::Options>(demo::parseOptions({"--freeze-at-licensing"})).freezeAtLicensing);
+    EXPECT_FALSE(options.offerClipboard);
+    EXPECT_FALSE(options.clipboardDelay);
+
+    const auto clipboard = std::get<demo::Options>(demo::parseOptions(
+        {"--offer-clipboard", "--silent-clipboard", "--clipboard-delay-ms", "2500"}));
+    EXPECT_TRUE(clipboard.offerClipboard);
+    EXPECT_TRUE(clipboard.silentClipboard);
+    EXPECT_EQ(clipboard.clipboardDelay, std::chrono::milliseconds(2500));
+    EXPECT_FALSE(clipboard.freezeAfter);
 
     const auto defaults = std::get<demo::Options>(demo::parseOptions({}));
     EXPECT_EQ(defaults.endpoints.size(), 4u);
@@ -43,6 +54,7 @@ TEST(DemoServerOptions, ParsesSwitchesAndRejectsWhatItCannotServe)
           {"--listen", "127.0.0.1"},
           {"--listen", "127.0.0.1:70000"},
           {"--session-seconds", "-1"},
+          {"--clipboard-delay-ms", "soon"},
           {"--user"},
           {"--bogus"}}) {
         EXPECT_TRUE(std::holds_alternative<std::string>(demo::parseOptions(bad))) << bad[0];
@@ -166,3 +178,48 @@ TEST(DemoServerScreen, BandsTellTheScreensApartAndTheExitButtonFits)
 }
 
 } // namespace
+
+TEST(DemoServerKeyboard, TypesAsAWindowsApplicationWouldWithTheSynchronisedLocks)
+{
+    demo::Keyboard keyboard;
+    const auto press = [&](std::uint8_t code, std::uint16_t extra = 0) {
+        const demo::KeyEvent down = keyboard.key(extra, code);
+        keyboard.key(std::uint16_t(extra | KBD_FLAGS_RELEASE), code);
+        return down.text;
+    };
+    EXPECT_EQ(press(0x4F), "[End]");
+    keyboard.synchronize(KBD_SYNC_NUM_LOCK | KBD_SYNC_CAPS_LOCK);
+    EXPECT_EQ(keyboard.locks(), "num,caps");
+    EXPECT_EQ(press(0x4F), "1");
+    EXPECT_EQ(press(0x1E), "A");
+    EXPECT_EQ(press(0x02), "1"); // CapsLock leaves digits alone
+
+    // Shift inverts CapsLock for letters and turns keypad digits into navigation.
+    keyboard.key(0, 0x2A);
+    EXPECT_EQ(press(0x1E), "a");
+    EXPECT_EQ(press(0x4F), "[End]");
+    EXPECT_EQ(keyboard.modifiers(), "shift");
+    // A synchronisation lets go of every key.
+    keyboard.synchronize(0);
+    EXPECT_EQ(keyboard.modifiers(), "");
+    EXPECT_EQ(press(0x1E), "a");
+
+    // The lock keys toggle on their press; the extended right Ctrl counts as Ctrl.
+    press(0x45);
+    EXPECT_EQ(keyboard.locks(), "num");
+    keyboard.key(KBD_FLAGS_EXTENDED, 0x1D);
+    EXPECT_EQ(keyboard.modifiers(), "ctrl");
+    press(0x2E);
+    EXPECT_EQ(keyboard.view().typed.right(8), "[ctrl+c]");
+}
+
+TEST(DemoServerKeyboard, UnicodeEventsTypeWholeCharacters)
+{
+    demo::Keyboard keyboard;
+    EXPECT_EQ(keyboard.unicode(0, 0x4E2D), "中");
+    EXPECT_EQ(keyboard.unicode(KBD_FLAGS_RELEASE, 0x4E2D), "");
+    EXPECT_EQ(keyboard.unicode(0, 0xD840), ""); // first half of U+20000
+    EXPECT_EQ(keyboard.unicode(0, 0xDC00), QString::fromUcs4(U"\U00020000"));
+    EXPECT_EQ(keyboard.unicode(0, 0xDC00), ""); // a lone second half types nothing
+    EXPECT_EQ(keyboard.view().typed, QString::fromUcs4(U"中\U00020000"));
+}

@@ -70,6 +70,10 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
             options.userLoggedOn = true;
             continue;
         }
+        if (name == "--offer-clipboard" || name == "--silent-clipboard") {
+            (name == "--offer-clipboard" ? options.offerClipboard : options.silentClipboard) = true;
+            continue;
+        }
         if (i + 1 == args.size()) {
             return name.starts_with("--") ? name + " needs a value" : "unknown argument " + name;
         }
@@ -94,14 +98,15 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
         } else if (name == "--report") {
             options.reportPath = value;
         } else if (name == "--session-seconds" || name == "--drop-after-ms" ||
-                   name == "--freeze-after-ms") {
+                   name == "--freeze-after-ms" || name == "--clipboard-delay-ms") {
             const auto length = duration(name == "--session-seconds" ? 1000 : 1);
             if (!length) {
                 return name + " needs a non-negative whole number, got \"" + value + "\"";
             }
-            (name == "--session-seconds" ? options.sessionLength
-             : name == "--drop-after-ms" ? options.dropAfter
-                                         : options.freezeAfter) = length;
+            (name == "--session-seconds"   ? options.sessionLength
+             : name == "--drop-after-ms"   ? options.dropAfter
+             : name == "--freeze-after-ms" ? options.freezeAfter
+                                           : options.clipboardDelay) = length;
         } else {
             return "unknown argument " + name;
         }
@@ -118,6 +123,7 @@ std::string usage()
            "           [--report PATH] [--session-seconds N] [--no-logon-notice]\n"
            "           [--logged-on-only] [--drop-after-ms N] [--freeze-after-ms N]\n"
            "           [--freeze-at-licensing]\n"
+           "           [--offer-clipboard] [--silent-clipboard] [--clipboard-delay-ms N]\n"
            "Without --listen it serves 127.0.0.1 and 127.0.0.2 on ports 7011 and 7190.\n";
 }
 

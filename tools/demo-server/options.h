@@ -24,8 +24,11 @@ struct Options {
     std::optional<std::chrono::milliseconds> dropAfter;
     std::optional<std::chrono::milliseconds> freezeAfter;
     bool freezeAtLicensing = false;
-    bool logonNotice = true;  // the Save Session Info logon notification
-    bool userLoggedOn = true; // rdpdr's "user logged on"
+    bool logonNotice = true;      // the Save Session Info logon notification
+    bool userLoggedOn = true;     // rdpdr's "user logged on"
+    bool offerClipboard = false;  // announce the demo's clipboard (text and image) at logon
+    bool silentClipboard = false; // never answer the client's clipboard data requests
+    std::optional<std::chrono::milliseconds> clipboardDelay; // answer them this much later
     std::string reportPath;
     bool help = false;
 };

@@ -34,6 +34,22 @@ QString yesNo(bool value)
     return value ? QStringLiteral("是") : QStringLiteral("否");
 }
 
+// The field that shows what the keyboard typed, with the toggle keys that are on.
+void drawInputField(QPainter& p, const QRect& field, const InputView& input)
+{
+    p.fillRect(field, Qt::white);
+    p.setPen(QColor(120, 120, 120));
+    p.drawRect(field.adjusted(0, 0, -1, -1));
+    p.setFont(font(14));
+    p.setPen(QColor(20, 20, 20));
+    const QString locks = input.locks.isEmpty() ? QStringLiteral("无") : input.locks;
+    p.drawText(field.adjusted(6, 0, -6, 0), Qt::AlignVCenter | Qt::AlignLeft,
+               QStringLiteral("输入：") + input.typed);
+    p.setPen(QColor(90, 90, 90));
+    p.drawText(field.adjusted(6, 0, -6, 0), Qt::AlignVCenter | Qt::AlignRight,
+               QStringLiteral("锁定键：") + locks);
+}
+
 } // namespace
 
 QRect exitButton(QSize size)
@@ -121,6 +137,8 @@ QImage renderDesktop(QSize size, const SessionView& view)
         }
         y += 25;
     }
+
+    drawInputField(p, QRect(16, h - 60, w - 168, 28), view.input);
 
     // Status bar and the exit button.
     p.fillRect(0, h - 24, w, 24, QColor(220, 224, 230));

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "keyboard.h"
+
 namespace demo {
 
 // The colour of the title band across the top of each screen (rows 0 to kBandHeight - 1); the
@@ -24,6 +26,7 @@ struct SessionView {
     bool printers = false;
     bool ports = false;
     bool heartbeat = false;
+    InputView input;
 };
 
 // The exit button ("退出系统") of a desktop of the given size.

@@ -1,6 +1,8 @@
 #include "session.h"
 
+#include "clipboard.h"
 #include "devices.h"
+#include "keyboard.h"
 #include "screen.h"
 
 #include <algorithm>
@@ -78,6 +80,7 @@ private:
     bool activate();
     void logOn();
     void mouse(UINT16 flags, UINT16 x, UINT16 y);
+    void typed(std::string_view event, Fields fields);
     void pumpChannels();
     void handleTimers();
     void paint();
@@ -97,12 +100,15 @@ private:
     HANDLE rdpdr_ = nullptr;
     std::vector<HANDLE> ignoredChannels_;
     std::optional<DeviceRedirection> devices_;
+    bool clipboardJoined_ = false;
+    std::optional<Clipboard> clipboard_;
 
     std::string address_;
     std::uint16_t port_ = 0;
     std::string user_;
     std::vector<std::string> channels_;
     SessionView view_;
+    Keyboard keyboard_;
     QSize size_;
     bool loginOk_ = false;
     bool activated_ = false;
@@ -123,6 +129,7 @@ private:
 
 Session::~Session()
 {
+    clipboard_.reset();
     if (rdpdr_) {
         WTSVirtualChannelClose(rdpdr_);
     }
@@ -171,6 +178,7 @@ bool Session::setUp()
     freerdp_settings_set_bool(settings, FreeRDP_SupportHeartbeatPdu, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_RefreshRect, TRUE);
     freerdp_settings_set_bool(settings, FreeRDP_SuppressOutput, TRUE);
+    freerdp_settings_set_bool(settings, FreeRDP_UnicodeInput, TRUE);
 
     peer_->PostConnect = [](freerdp_peer* peer) -> BOOL { return of(peer).postConnect(); };
     peer_->Logon = [](freerdp_peer* peer, SEC_WINNT_AUTH_IDENTITY*, BOOL) -> BOOL {
@@ -185,6 +193,24 @@ bool Session::setUp()
     peer_->Activate = [](freerdp_peer* peer) -> BOOL { return of(peer).activate(); };
     peer_->input->MouseEvent = [](rdpInput* input, UINT16 flags, UINT16 x, UINT16 y) -> BOOL {
         of(input->context).mouse(flags, x, y);
+        return TRUE;
+    };
+    peer_->input->SynchronizeEvent = [](rdpInput* input, UINT32 flags) -> BOOL {
+        Session& self = of(input->context);
+        self.keyboard_.synchronize(flags);
+        self.typed("sync", {{"locks", self.keyboard_.locks()}});
+        return TRUE;
+    };
+    peer_->input->KeyboardEvent = [](rdpInput* input, UINT16 flags, UINT16 code) -> BOOL {
+        Session& self = of(input->context);
+        self.typed("key", keyFields(self.keyboard_.key(flags, UINT8(code))));
+        return TRUE;
+    };
+    peer_->input->UnicodeKeyboardEvent = [](rdpInput* input, UINT16 flags, UINT16 code) -> BOOL {
+        Session& self = of(input->context);
+        if (const QString text = self.keyboard_.unicode(flags, code); !text.isEmpty()) {
+            self.typed("unicode", {{"text", text.toStdString()}});
+        }
         return TRUE;
     };
     peer_->update->RefreshRect = [](rdpContext* context, BYTE, const RECTANGLE_16*) -> BOOL {
@@ -225,6 +251,10 @@ bool Session::postConnect()
         channels_.push_back(name);
         view_.channels.append(qtext(name));
         if (name == "drdynvc" || !WTSVirtualChannelManagerIsChannelJoined(vcm_, name.c_str())) {
+            continue;
+        }
+        if (name == "cliprdr") {
+            clipboardJoined_ = true; // served from the logon on
             continue;
         }
         HANDLE channel = WTSVirtualChannelOpen(vcm_, WTS_CURRENT_SESSION, names[i]);
@@ -271,6 +301,15 @@ void Session::logOn()
     if (!loginOk_) {
         return;
     }
+    if (clipboardJoined_) {
+        clipboard_.emplace(
+            vcm_,
+            Clipboard::Settings{
+                config_.options.offerClipboard, config_.options.silentClipboard,
+                config_.options.clipboardDelay.value_or(std::chrono::milliseconds(0))},
+            [this](std::string_view event, Fields fields) { write(event, std::move(fields)); });
+        clipboard_->start();
+    }
 
     if (config_.options.logonNotice) {
         std::string domain;
@@ -302,6 +341,14 @@ void Session::mouse(UINT16 flags, UINT16 x, UINT16 y)
         exitClicked_ = exitClicked_ || (pressedOnExit_ && onExit);
         pressedOnExit_ = false;
     }
+}
+
+// Reports what the keyboard sent and shows it in the application's input field.
+void Session::typed(std::string_view event, Fields fields)
+{
+    write(event, std::move(fields));
+    view_.input = keyboard_.view();
+    repaint_ = repaint_ || loggedOn_;
 }
 
 void Session::pumpChannels()

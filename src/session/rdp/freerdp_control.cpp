@@ -1,6 +1,8 @@
 #include "session/rdp/freerdp_control.h"
 
 #include <QDir>
+#include <QFocusEvent>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -12,6 +14,7 @@
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
 
+#include "session/rdp/clipboard_bridge.h"
 #include "session/rdp/freerdp_session.h"
 
 namespace tclink::rdp {
@@ -57,6 +60,7 @@ FreeRdpControl::FreeRdpControl(QWidget* parent) : RemoteDesktopControl(parent)
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
+    setAttribute(Qt::WA_InputMethodEnabled);
 }
 
 FreeRdpControl::~FreeRdpControl() = default;
@@ -95,6 +99,10 @@ void FreeRdpControl::Connect()
         (QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/freerdp")
             .toStdString();
 
+    // A probe shares nothing: it ends before any channel would be joined.
+    clipboard_ = ProbeOnly ? nullptr : std::make_unique<ClipboardBridge>();
+    config.clipboard = clipboard_.get();
+
     extendedReason_ = 0;
     session_ = std::make_unique<FreeRdpSession>(config);
     session_->setParent(this); // owned by session_; a child so that it can be found
@@ -113,8 +121,14 @@ void FreeRdpControl::Connect()
     const FreeRdpSession* s = session_.get();
     connect(s, &FreeRdpSession::connecting, this, &FreeRdpControl::OnConnecting,
             Qt::QueuedConnection);
-    connect(s, &FreeRdpSession::connected, this, &FreeRdpControl::OnConnected,
-            Qt::QueuedConnection);
+    connect(
+        s, &FreeRdpSession::connected, this,
+        [this] {
+            connected_ = true;
+            synchronizeKeyboard();
+            emit OnConnected();
+        },
+        Qt::QueuedConnection);
     connect(s, &FreeRdpSession::loginComplete, this, &FreeRdpControl::OnLoginComplete,
             Qt::QueuedConnection);
     connect(s, &FreeRdpSession::fatalError, this, &FreeRdpControl::OnFatalError,
@@ -146,6 +160,8 @@ qint32 FreeRdpControl::ExtendedDisconnectReason() const
 void FreeRdpControl::onFinished(qint32 discReason, qint32 extendedReason)
 {
     running_ = false;
+    connected_ = false;
+    pressed_.takeAll();
     extendedReason_ = extendedReason;
     // The connection is over: its FreeRDP context (screen, codecs, compressors) goes with it.
     session_->join();
@@ -160,6 +176,12 @@ void FreeRdpControl::paintEvent(QPaintEvent* event)
         painter.fillRect(r, Qt::black);
     if (session_)
         session_->paint(painter, event->region());
+    if (!preedit_.isEmpty()) {
+        // The text the input method is still composing, over the remote screen at its cursor.
+        painter.fillRect(preeditBox(), Qt::white);
+        painter.setPen(Qt::black);
+        painter.drawText(lastPointer_ + QPoint(0, fontMetrics().ascent()), preedit_);
+    }
 }
 
 void FreeRdpControl::sendKey(QKeyEvent* event, bool down)
@@ -167,7 +189,80 @@ void FreeRdpControl::sendKey(QKeyEvent* event, bool down)
     const DWORD code = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(event->nativeScanCode());
     if (!running_ || code == 0 || (!down && event->isAutoRepeat()))
         return;
+    pressed_.note(down, code);
     session_->sendKeyboard(down, code);
+}
+
+// The server takes the local toggle keys and forgets every key it held down.
+void FreeRdpControl::synchronizeKeyboard()
+{
+    pressed_.takeAll();
+    session_->sendSynchronize(syncFlags(locks_->toggleKeys()));
+}
+
+void FreeRdpControl::focusInEvent(QFocusEvent* event)
+{
+    if (connected_)
+        synchronizeKeyboard();
+    RemoteDesktopControl::focusInEvent(event);
+}
+
+// Keys held while the focus leaves (Alt of Alt+Tab, Ctrl of a shortcut that opens a window) never
+// see their release here: the server gets it now.
+void FreeRdpControl::focusOutEvent(QFocusEvent* event)
+{
+    for (const quint32 code : pressed_.takeAll())
+        session_->sendKeyboard(false, code);
+    RemoteDesktopControl::focusOutEvent(event);
+}
+
+// Shown means ready for typing: the keyboard goes to the session without a first click.
+void FreeRdpControl::showEvent(QShowEvent* event)
+{
+    RemoteDesktopControl::showEvent(event);
+    setFocus(Qt::OtherFocusReason);
+}
+
+// Text an input method commits goes to the server as Unicode characters; servers without
+// Unicode keyboard events cannot take it.
+void FreeRdpControl::inputMethodEvent(QInputMethodEvent* event)
+{
+    if (connected_ && session_->unicodeInput()) {
+        for (const QChar c : event->commitString())
+            session_->sendUnicode(c.unicode());
+    }
+    if (preedit_ != event->preeditString()) {
+        update(preeditBox());
+        preedit_ = event->preeditString();
+        update(preeditBox());
+    }
+    event->accept();
+}
+
+// The remote caret is unknown here; the input method's window goes where the pointer last was,
+// which is where the user clicked to type.
+QRect FreeRdpControl::inputCursor() const
+{
+    return QRect(lastPointer_, QSize(1, fontMetrics().height()));
+}
+
+QRect FreeRdpControl::preeditBox() const
+{
+    return QRect(lastPointer_, QSize(fontMetrics().horizontalAdvance(preedit_), 0))
+        .united(inputCursor())
+        .adjusted(-2, 0, 2, 0);
+}
+
+QVariant FreeRdpControl::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    switch (query) {
+    case Qt::ImEnabled:
+        return true;
+    case Qt::ImCursorRectangle:
+        return inputCursor();
+    default:
+        return RemoteDesktopControl::inputMethodQuery(query);
+    }
 }
 
 void FreeRdpControl::keyPressEvent(QKeyEvent* event)
@@ -191,6 +286,7 @@ void FreeRdpControl::sendButton(QMouseEvent* event, bool down)
 
 void FreeRdpControl::mousePressEvent(QMouseEvent* event)
 {
+    lastPointer_ = event->position().toPoint();
     sendButton(event, true);
 }
 

@@ -2,10 +2,13 @@
 
 #include <memory>
 
+#include "platform/keyboard_locks.h"
+#include "session/rdp/keyboard_state.h"
 #include "session/rdp/remote_desktop_control.h"
 
 namespace tclink::rdp {
 
+class ClipboardBridge;
 class FreeRdpSession;
 
 // The remote-desktop control on the FreeRDP 2 client library. The widget itself shows the
@@ -24,6 +27,12 @@ public:
     void Disconnect() override;
     qint32 ExtendedDisconnectReason() const override;
 
+    // Where the local toggle keys are read (the window system's unless replaced); the locks
+    // must outlive the control.
+    void setKeyboardLocks(const platform::KeyboardLocks& locks) { locks_ = &locks; }
+
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -33,15 +42,28 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     bool focusNextPrevChild(bool next) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
 
 private:
     void onFinished(qint32 discReason, qint32 extendedReason);
     void sendKey(QKeyEvent* event, bool down);
     void sendButton(QMouseEvent* event, bool down);
+    void synchronizeKeyboard();
+    QRect inputCursor() const;
+    QRect preeditBox() const;
 
     QString password_;
+    std::unique_ptr<ClipboardBridge> clipboard_; // outlives the session that uses it
     std::unique_ptr<FreeRdpSession> session_;
     bool running_ = false;
+    bool connected_ = false;
+    const platform::KeyboardLocks* locks_ = &platform::systemKeyboardLocks();
+    PressedKeys pressed_;
+    QPoint lastPointer_;
+    QString preedit_;
     qint32 extendedReason_ = 0;
 };
 

@@ -2,9 +2,12 @@
 #include "session/rdp/freerdp_log.h"
 #include "session/rdp/logon_watch.h"
 
+#include "session/rdp/clipboard_bridge.h"
+
 #include <QPainter>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 
@@ -96,7 +99,7 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, u32(c.height)) &&
               freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
               freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE) &&
-              freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, FALSE) &&
+              freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, c.clipboard != nullptr) &&
               freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, TRUE) &&
               // A link that stops acknowledging is given up after 20 s; an idle one is probed.
               freerdp_settings_set_bool(s, FreeRDP_TcpKeepAlive, TRUE) &&
@@ -150,6 +153,7 @@ FreeRdpSession::FreeRdpSession(const Config& config)
         return;
     }
     contextOf(instance)->session = this;
+    clipboard_ = config.clipboard;
     wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!wakeEvent_ || !configure(instance->settings, config)) {
         freerdp_context_free(instance);
@@ -213,6 +217,10 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
     // The one switch between the two kinds of connection: a probe joins no channel.
     if (self->probe_)
         return TRUE;
+    if (self->clipboard_) {
+        PubSub_SubscribeChannelConnected(instance->context->pubSub, onChannelConnected);
+        PubSub_SubscribeChannelDisconnected(instance->context->pubSub, onChannelDisconnected);
+    }
     return freerdp_client_load_addins(instance->context->channels, instance->settings);
 }
 
@@ -221,6 +229,7 @@ BOOL FreeRdpSession::onPostConnect(freerdp* instance)
     FreeRdpSession* self = contextOf(instance)->session;
     if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
         return FALSE;
+    self->unicodeInput_ = freerdp_settings_get_bool(instance->settings, FreeRDP_UnicodeInput);
     return self->reportConnected();
 }
 
@@ -353,6 +362,19 @@ BOOL FreeRdpSession::onServerHeartbeat(freerdp* instance, BYTE period, BYTE, BYT
     return TRUE;
 }
 
+void FreeRdpSession::onChannelConnected(void* context, ChannelConnectedEventArgs* e)
+{
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
+        contextOf(static_cast<rdpContext*>(context))
+            ->session->clipboard_->attach(static_cast<CliprdrClientContext*>(e->pInterface));
+}
+
+void FreeRdpSession::onChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e)
+{
+    if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
+        contextOf(static_cast<rdpContext*>(context))->session->clipboard_->detach();
+}
+
 void FreeRdpSession::noteHeartbeat(BYTE period, BYTE count2)
 {
     lastActivity_ = Clock::now();
@@ -363,23 +385,35 @@ void FreeRdpSession::noteHeartbeat(BYTE period, BYTE count2)
         std::clamp<Clock::duration>(std::chrono::seconds(period * periods), minSilence, maxSilence);
 }
 
-void FreeRdpSession::sendKeyboard(bool down, quint32 rdpScancode)
+void FreeRdpSession::queueInput(const Input& input)
 {
     {
         std::lock_guard lock(inputMutex_);
-        input_.push_back({true, down, rdpScancode, 0, 0, 0});
+        input_.push_back(input);
     }
     SetEvent(wakeEvent_);
+}
+
+void FreeRdpSession::sendKeyboard(bool down, quint32 rdpScancode)
+{
+    queueInput({Input::Kind::Key, down, rdpScancode, 0, 0, 0});
+}
+
+void FreeRdpSession::sendSynchronize(quint32 flags)
+{
+    queueInput({Input::Kind::Sync, false, flags, 0, 0, 0});
+}
+
+void FreeRdpSession::sendUnicode(quint16 codeUnit)
+{
+    queueInput({Input::Kind::Unicode, true, codeUnit, 0, 0, 0});
+    queueInput({Input::Kind::Unicode, false, codeUnit, 0, 0, 0});
 }
 
 void FreeRdpSession::sendMouse(quint16 flags, int x, int y)
 {
     const auto coordinate = [](int v) { return static_cast<quint16>(std::clamp(v, 0, 0xFFFF)); };
-    {
-        std::lock_guard lock(inputMutex_);
-        input_.push_back({false, false, 0, flags, coordinate(x), coordinate(y)});
-    }
-    SetEvent(wakeEvent_);
+    queueInput({Input::Kind::Mouse, false, 0, flags, coordinate(x), coordinate(y)});
 }
 
 void FreeRdpSession::sendPendingInput()
@@ -392,10 +426,21 @@ void FreeRdpSession::sendPendingInput()
     }
     rdpInput* input = instance_->input;
     for (const Input& e : pending) {
-        if (e.keyboard)
+        switch (e.kind) {
+        case Input::Kind::Key:
             freerdp_input_send_keyboard_event_ex(input, e.down, e.code);
-        else
+            break;
+        case Input::Kind::Unicode:
+            freerdp_input_send_unicode_keyboard_event(input, e.down ? 0 : KBD_FLAGS_RELEASE,
+                                                      static_cast<UINT16>(e.code));
+            break;
+        case Input::Kind::Sync:
+            freerdp_input_send_synchronize_event(input, e.code);
+            break;
+        case Input::Kind::Mouse:
             freerdp_input_send_mouse_event(input, e.flags, e.x, e.y);
+            break;
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include <freerdp/event.h>
 #include <freerdp/freerdp.h>
 
 #include "session/rdp/disconnect_reason.h"
@@ -19,6 +20,8 @@
 class QPainter;
 
 namespace tclink::rdp {
+
+class ClipboardBridge;
 
 // One connection of the FreeRDP client library: created, configured and freed on the UI
 // thread; connected and driven on its own thread. Its signals are emitted on that thread, in
@@ -37,8 +40,9 @@ public:
         bool redirectDrives = false;
         bool redirectPrinters = false;
         bool redirectPorts = false;
-        std::string driveRoot; // the folder shared as a drive
-        std::string configDir; // the only place FreeRDP may write to
+        std::string driveRoot;                // the folder shared as a drive
+        std::string configDir;                // the only place FreeRDP may write to
+        ClipboardBridge* clipboard = nullptr; // shares the clipboard when set; must outlive this
         // Only find out whether the server answers as an RDP server: connected() comes at the
         // end of the TLS handshake (without TLS: once the connection stands), no channel is
         // loaded, and the connection then ends.
@@ -57,7 +61,13 @@ public:
     void join();
 
     void sendKeyboard(bool down, quint32 rdpScancode);
+    // Sets the server's toggle keys (KBD_SYNC_* flags) and releases every key it holds down.
+    void sendSynchronize(quint32 flags);
+    // Presses and releases one UTF-16 code unit as a Unicode keyboard event.
+    void sendUnicode(quint16 codeUnit);
     void sendMouse(quint16 flags, int x, int y);
+    // Whether the server announced Unicode keyboard events; known once connected.
+    bool unicodeInput() const { return unicodeInput_; }
 
     // Draws the remote screen's region at the widget's origin.
     void paint(QPainter& painter, const QRegion& region) const;
@@ -75,7 +85,7 @@ signals:
 
 private:
     struct Input {
-        bool keyboard;
+        enum class Kind { Key, Unicode, Sync, Mouse } kind;
         bool down;
         quint32 code;
         quint16 flags;
@@ -87,6 +97,7 @@ private:
 
     void run();
     void eventLoop(DisconnectFacts& facts);
+    void queueInput(const Input& input);
     void sendPendingInput();
     void noteHeartbeat(BYTE period, BYTE count2);
     bool reportConnected();
@@ -106,14 +117,18 @@ private:
     static BOOL onSaveSessionInfo(rdpContext* context, UINT32 type, void* data);
     void reportLogin();
     static BOOL onServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
+    static void onChannelConnected(void* context, ChannelConnectedEventArgs* e);
+    static void onChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
 
     freerdp* instance_ = nullptr;
     HANDLE wakeEvent_ = nullptr;
+    ClipboardBridge* clipboard_ = nullptr;
     std::thread thread_;
     std::atomic<bool> closing_{false};
     std::atomic<bool> connectTimedOut_{false};
     std::atomic<bool> loginReported_{false};
     bool probe_ = false;
+    std::atomic<bool> unicodeInput_{false};
 
     // Owned by the session's thread.
     Deadline* connectDeadline_ = nullptr;
