@@ -24,6 +24,7 @@ struct Options {
     std::optional<std::chrono::milliseconds> dropAfter;
     std::optional<std::chrono::milliseconds> freezeAfter;
     bool logonNotice = true;
+    int toneHz = 440; // played through rdpsnd at logon; 0: none
     std::string reportPath;
     bool help = false;
 };

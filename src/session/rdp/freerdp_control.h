@@ -4,13 +4,17 @@
 
 #include "session/rdp/remote_desktop_control.h"
 
+class QScrollBar;
+
 namespace tclink::rdp {
 
 class FreeRdpSession;
+struct RemotePointer;
 
 // The remote-desktop control on the FreeRDP 2 client library. The widget itself shows the
 // remote screen and passes keyboard and mouse input to it; the remote desktop takes the
-// widget's size at Connect.
+// widget's size at Connect, in the screen's device pixels (painted 1:1), and the server's
+// pointer is the widget's cursor. A widget smaller than the remote desktop has scroll bars.
 class FreeRdpControl final : public RemoteDesktopControl {
     Q_OBJECT
 public:
@@ -33,11 +37,23 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     bool focusNextPrevChild(bool next) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void onFinished(qint32 discReason, qint32 extendedReason);
     void sendKey(QKeyEvent* event, bool down);
     void sendButton(QMouseEvent* event, bool down);
+    void showPointer(const RemotePointer& pointer);
+    void placeScrollBars();
+    // The widget's point on the remote desktop, in device pixels.
+    QPoint remotePoint(QPointF local) const;
+    // The widget's area that a region of the remote desktop (device pixels) covers.
+    QRect localRect(const QRect& remote) const;
+    QPoint scrollOffset() const;
+
+    QScrollBar* horizontal_;
+    QScrollBar* vertical_;
+    QSize desktop_; // device pixels; empty before the first Connect
 
     QString password_;
     std::unique_ptr<FreeRdpSession> session_;

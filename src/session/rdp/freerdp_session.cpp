@@ -1,5 +1,7 @@
 #include "session/rdp/freerdp_session.h"
 
+#include "session/rdp/sound_output.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -89,6 +91,8 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_string(s, FreeRDP_ConfigPath, c.configDir.c_str()) &&
               freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth, u32(c.width)) &&
               freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, u32(c.height)) &&
+              freerdp_settings_set_uint32(s, FreeRDP_DesktopScaleFactor, c.desktopScale) &&
+              freerdp_settings_set_uint32(s, FreeRDP_DeviceScaleFactor, c.deviceScale) &&
               freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
               freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE) &&
               freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, FALSE) &&
@@ -146,6 +150,7 @@ FreeRdpSession::FreeRdpSession(const Config& config)
         return;
     }
     contextOf(instance)->session = this;
+    audioPlayback_ = config.audioPlayback;
     wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!wakeEvent_ || !configure(instance->settings, config)) {
         freerdp_context_free(instance);
@@ -205,14 +210,27 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
     instance->update->DesktopResize = onDesktopResize;
     instance->update->SaveSessionInfo = onSaveSessionInfo;
     instance->heartbeat->ServerHeartbeat = onServerHeartbeat;
+    // Sound plays here when the machine has a sound system; without one the session goes on
+    // silently (FreeRDP's own fall-back would fail the session at the first sound).
+    if (self->audioPlayback_ && !enableSound(instance->settings, soundSystem()))
+        return FALSE;
     return freerdp_client_load_addins(instance->context->channels, instance->settings);
 }
 
 BOOL FreeRdpSession::onPostConnect(freerdp* instance)
 {
     FreeRdpSession* self = contextOf(instance)->session;
-    if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
-        return FALSE;
+    const rdpSettings* settings = instance->settings;
+    {
+        std::lock_guard lock(self->screenMutex_);
+        if (!self->attachScreen(static_cast<int>(settings->DesktopWidth),
+                                static_cast<int>(settings->DesktopHeight)) ||
+            !gdi_init_ex(instance, PIXEL_FORMAT_BGRX32,
+                         static_cast<UINT32>(self->screen_.bytesPerLine()), self->screen_.bits(),
+                         nullptr))
+            return FALSE;
+    }
+    registerPointer(instance->context, onPointer);
     self->connected_ = true;
     self->lastActivity_ = Clock::now();
     emit self->connected();
@@ -221,7 +239,21 @@ BOOL FreeRdpSession::onPostConnect(freerdp* instance)
 
 void FreeRdpSession::onPostDisconnect(freerdp* instance)
 {
+    FreeRdpSession* self = contextOf(instance)->session;
+    if (self->paintLock_.owns_lock())
+        self->paintLock_.unlock();
+    std::lock_guard lock(self->screenMutex_);
     gdi_free(instance);
+}
+
+bool FreeRdpSession::attachScreen(int width, int height)
+{
+    // The picture the UI shows is FreeRDP's own drawing buffer; it starts black.
+    screen_ = QImage(width, height, QImage::Format_RGB32);
+    if (screen_.isNull())
+        return false;
+    screen_.fill(Qt::black);
+    return true;
 }
 
 DWORD FreeRdpSession::onVerifyCertificate(freerdp*, const char*, UINT16, const char*, const char*,
@@ -240,6 +272,9 @@ DWORD FreeRdpSession::onVerifyChangedCertificate(freerdp*, const char*, UINT16, 
 BOOL FreeRdpSession::onBeginPaint(rdpContext* context)
 {
     // FreeRDP 2 leaves resetting the invalid region to the client.
+    FreeRdpSession* self = contextOf(context)->session;
+    if (!self->paintLock_.owns_lock())
+        self->paintLock_.lock();
     HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
     hwnd->invalid->null = TRUE;
     hwnd->ninvalid = 0;
@@ -252,6 +287,8 @@ BOOL FreeRdpSession::onEndPaint(rdpContext* context)
     const rdpGdi* gdi = context->gdi;
     const HGDI_WND hwnd = gdi->primary->hdc->hwnd;
     self->lastActivity_ = Clock::now();
+    if (self->paintLock_.owns_lock())
+        self->paintLock_.unlock();
     if (hwnd->invalid->null || hwnd->ninvalid <= 0)
         return TRUE;
 
@@ -260,26 +297,7 @@ BOOL FreeRdpSession::onEndPaint(rdpContext* context)
         const GDI_RGN& r = hwnd->cinvalid[i];
         region += QRect(r.x, r.y, r.w, r.h);
     }
-    {
-        std::lock_guard lock(self->screenMutex_);
-        // The copy the UI paints from is made with the first picture, so a connection that
-        // closes before the server paints (a probe) never holds one.
-        if (self->screen_.width() != static_cast<int>(gdi->width) ||
-            self->screen_.height() != static_cast<int>(gdi->height)) {
-            self->screen_ = QImage(static_cast<int>(gdi->width), static_cast<int>(gdi->height),
-                                   QImage::Format_RGB32);
-            self->screen_.fill(Qt::black);
-        }
-        region &= self->screen_.rect();
-        for (const QRect& r : region) {
-            const size_t bytes = static_cast<size_t>(r.width()) * 4;
-            for (int y = r.top(); y <= r.bottom(); ++y) {
-                const BYTE* from = gdi->primary_buffer + static_cast<size_t>(y) * gdi->stride +
-                                   static_cast<size_t>(r.left()) * 4;
-                std::copy_n(from, bytes, self->screen_.scanLine(y) + r.left() * 4);
-            }
-        }
-    }
+    region &= QRect(0, 0, static_cast<int>(gdi->width), static_cast<int>(gdi->height));
     if (!region.isEmpty())
         emit self->screenUpdated(region);
     return TRUE;
@@ -287,8 +305,19 @@ BOOL FreeRdpSession::onEndPaint(rdpContext* context)
 
 BOOL FreeRdpSession::onDesktopResize(rdpContext* context)
 {
+    FreeRdpSession* self = contextOf(context)->session;
     const rdpSettings* settings = context->settings;
-    return gdi_resize(context->gdi, settings->DesktopWidth, settings->DesktopHeight);
+    std::lock_guard lock(self->screenMutex_);
+    return self->attachScreen(static_cast<int>(settings->DesktopWidth),
+                              static_cast<int>(settings->DesktopHeight)) &&
+           gdi_resize_ex(context->gdi, settings->DesktopWidth, settings->DesktopHeight,
+                         static_cast<UINT32>(self->screen_.bytesPerLine()), context->gdi->dstFormat,
+                         self->screen_.bits(), nullptr);
+}
+
+void FreeRdpSession::onPointer(rdpContext* context, const RemotePointer& pointer)
+{
+    emit contextOf(context)->session->pointerChanged(pointer);
 }
 
 BOOL FreeRdpSession::onSaveSessionInfo(rdpContext* context, UINT32 type, void*)
@@ -350,11 +379,17 @@ void FreeRdpSession::sendPendingInput()
     }
 }
 
-void FreeRdpSession::paint(QPainter& painter, const QRegion& region) const
+void FreeRdpSession::paint(QPainter& painter, const QRectF& target, const QRect& source) const
 {
     std::lock_guard lock(screenMutex_);
-    for (const QRect& r : region)
-        painter.drawImage(r.topLeft(), screen_, r);
+    if (!screen_.isNull())
+        painter.drawImage(target, screen_, source);
+}
+
+QSize FreeRdpSession::screenSize() const
+{
+    std::lock_guard lock(screenMutex_);
+    return screen_.size();
 }
 
 void FreeRdpSession::run()

@@ -14,6 +14,7 @@
 #include <freerdp/freerdp.h>
 
 #include "session/rdp/disconnect_reason.h"
+#include "session/rdp/freerdp_pointer.h"
 
 class QPainter;
 
@@ -31,8 +32,13 @@ public:
         std::string user;
         std::string password;
         std::string shell;
-        int width = 1024;
+        int width = 1024; // device pixels
         int height = 768;
+        // The local screen's scale, as RDP's desktop (100 to 500) and device (100, 140, 180)
+        // scale factors in percent.
+        quint32 desktopScale = 100;
+        quint32 deviceScale = 100;
+        bool audioPlayback = false;
         bool redirectDrives = false;
         bool redirectPrinters = false;
         bool redirectPorts = false;
@@ -54,14 +60,17 @@ public:
     void sendKeyboard(bool down, quint32 rdpScancode);
     void sendMouse(quint16 flags, int x, int y);
 
-    // Draws the remote screen's region at the widget's origin.
-    void paint(QPainter& painter, const QRegion& region) const;
+    // Draws the part `source` of the remote screen (device pixels) into `target`.
+    void paint(QPainter& painter, const QRectF& target, const QRect& source) const;
+    // The remote desktop's size in device pixels; empty before the connection stands.
+    QSize screenSize() const;
 
 signals:
     void connecting();
     void connected();
     void loginComplete();
-    void screenUpdated(const QRegion& region);
+    void screenUpdated(const QRegion& region); // device pixels
+    void pointerChanged(const tclink::rdp::RemotePointer& pointer);
     void fatalError(qint32 errorCode);
     void finished(qint32 discReason, qint32 extendedReason);
 
@@ -81,6 +90,8 @@ private:
     void eventLoop(DisconnectFacts& facts);
     void sendPendingInput();
     void noteHeartbeat(BYTE period, BYTE count2);
+    // Replaces the picture with a black one of this size; call under screenMutex_.
+    bool attachScreen(int width, int height);
 
     static Context* contextOf(freerdp* instance);
     static Context* contextOf(rdpContext* context);
@@ -101,6 +112,7 @@ private:
     static BOOL onDesktopResize(rdpContext* context);
     static BOOL onSaveSessionInfo(rdpContext* context, UINT32 type, void* data);
     static BOOL onServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
+    static void onPointer(rdpContext* context, const RemotePointer& pointer);
 
     freerdp* instance_ = nullptr;
     HANDLE wakeEvent_ = nullptr;
@@ -109,13 +121,17 @@ private:
 
     // Owned by the session's thread.
     bool connected_ = false;
+    bool audioPlayback_ = false;
     Clock::duration silenceLimit_{};
     Clock::time_point lastActivity_;
 
     std::mutex inputMutex_;
     std::vector<Input> input_;
 
+    // FreeRDP draws straight into screen_'s pixels, holding screenMutex_ from the start to
+    // the end of each update (paintLock_, on the session's thread); the UI paints under it.
     mutable std::mutex screenMutex_;
+    std::unique_lock<std::mutex> paintLock_{screenMutex_, std::defer_lock};
     QImage screen_;
 };
 
