@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include <winpr/sysinfo.h>
@@ -14,6 +15,7 @@ constexpr UINT32 kRate = 44100;
 constexpr UINT16 kChannels = 2;
 constexpr UINT16 kBits = 16;
 constexpr int kBlockFrames = int(kRate / 10);
+constexpr auto kBlockTime = std::chrono::milliseconds(100);
 constexpr double kAmplitude = 0.4 * 32767;
 
 } // namespace
@@ -91,8 +93,12 @@ void TonePlayer::play()
         }
     }
     if (chosen >= 0 && context_->SelectFormat(context_, UINT16(chosen)) == CHANNEL_RC_OK) {
+        // In real time, one block ahead: a client drops what it is sent far too early.
         const long total = long(kRate) * length_.count() / 1000;
+        const auto start = std::chrono::steady_clock::now();
         for (long first = 0; first < total; first += kBlockFrames) {
+            std::this_thread::sleep_until(start + std::chrono::milliseconds(first * 1000 / kRate) -
+                                          kBlockTime);
             const int frames = int(std::min<long>(kBlockFrames, total - first));
             const std::vector<short> block = samples(frequency_, first, frames);
             if (context_->SendSamples(context_, block.data(), frames,

@@ -11,8 +11,8 @@ namespace demo {
 
 // A sine tone played to the client through the sound channel (rdpsnd), as 16-bit stereo PCM
 // at 44.1 kHz, once the client has answered with its formats. The channel runs on a thread
-// of FreeRDP's; `played` is called there with the format index used, or -1 when the client
-// takes no PCM.
+// of FreeRDP's, paced in real time; `played` is called there, after the last block, with the
+// format index used, or -1 when the client takes no PCM.
 class TonePlayer {
 public:
     TonePlayer(HANDLE vcm, rdpContext* context, int frequency, std::chrono::milliseconds length,

@@ -1,7 +1,5 @@
 #include "session/rdp/freerdp_session.h"
 
-#include "session/rdp/sound_output.h"
-
 #include <QPainter>
 
 #include <algorithm>
@@ -95,6 +93,8 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_uint32(s, FreeRDP_DeviceScaleFactor, c.deviceScale) &&
               freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
               freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE) &&
+              // Sound plays through PulseAudio, else ALSA; with neither, the session is silent.
+              freerdp_settings_set_bool(s, FreeRDP_AudioPlayback, c.audioPlayback) &&
               freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, FALSE) &&
               freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, TRUE) &&
               // A link that stops acknowledging is given up after 20 s; an idle one is probed.
@@ -150,7 +150,6 @@ FreeRdpSession::FreeRdpSession(const Config& config)
         return;
     }
     contextOf(instance)->session = this;
-    audioPlayback_ = config.audioPlayback;
     wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!wakeEvent_ || !configure(instance->settings, config)) {
         freerdp_context_free(instance);
@@ -210,10 +209,6 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
     instance->update->DesktopResize = onDesktopResize;
     instance->update->SaveSessionInfo = onSaveSessionInfo;
     instance->heartbeat->ServerHeartbeat = onServerHeartbeat;
-    // Sound plays here when the machine has a sound system; without one the session goes on
-    // silently (FreeRDP's own fall-back would fail the session at the first sound).
-    if (self->audioPlayback_ && !enableSound(instance->settings, soundSystem()))
-        return FALSE;
     return freerdp_client_load_addins(instance->context->channels, instance->settings);
 }
 

@@ -121,7 +121,6 @@ private:
 
     // Owned by the session's thread.
     bool connected_ = false;
-    bool audioPlayback_ = false;
     Clock::duration silenceLimit_{};
     Clock::time_point lastActivity_;
 
