@@ -3,6 +3,7 @@
 #include <QPainter>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -243,12 +244,16 @@ void FreeRdpSession::onPostDisconnect(freerdp* instance)
 
 bool FreeRdpSession::attachScreen(int width, int height)
 {
-    // The picture the UI shows is FreeRDP's own drawing buffer; it starts black.
-    screen_ = QImage(width, height, QImage::Format_RGB32);
-    if (screen_.isNull())
+    // The picture the UI shows is FreeRDP's own drawing buffer. It starts black (zeroed) and
+    // costs no memory until drawn on: a connection that never paints (the probe) touches none.
+    const auto stride = static_cast<qsizetype>(width) * 4;
+    void* pixels = std::calloc(static_cast<size_t>(stride) * static_cast<size_t>(height), 1);
+    if (!pixels)
         return false;
-    screen_.fill(Qt::black);
-    return true;
+    screen_ = QImage(
+        static_cast<uchar*>(pixels), width, height, stride, QImage::Format_RGB32,
+        [](void* p) { std::free(p); }, pixels);
+    return !screen_.isNull();
 }
 
 DWORD FreeRdpSession::onVerifyCertificate(freerdp*, const char*, UINT16, const char*, const char*,
