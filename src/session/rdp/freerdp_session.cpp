@@ -94,8 +94,6 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_uint32(s, FreeRDP_DeviceScaleFactor, c.deviceScale) &&
               freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
               freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE) &&
-              // Sound plays through PulseAudio, else ALSA; with neither, the session is silent.
-              freerdp_settings_set_bool(s, FreeRDP_AudioPlayback, c.audioPlayback) &&
               freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, FALSE) &&
               freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, TRUE) &&
               // A link that stops acknowledging is given up after 20 s; an idle one is probed.
@@ -105,6 +103,14 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveRetries, 3) &&
               freerdp_settings_set_uint32(s, FreeRDP_TcpAckTimeout, 20000) &&
               freerdp_settings_set_uint32(s, FreeRDP_KeyboardLayout, initialiseLibrary());
+    if (ok && c.audioPlayback) {
+        // Sound plays through PulseAudio, else ALSA; with neither, the session is silent. The
+        // static channel only (FreeRDP then turns audio playback on by itself): the dynamic
+        // one would cost one more channel join at every login.
+        std::string name = "rdpsnd";
+        char* params[] = {name.data()};
+        ok = freerdp_client_add_static_channel(s, 1, params);
+    }
     if (ok && c.redirectDrives)
         ok = addDevice(s, {"drive", "home", c.driveRoot}) &&
              freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);

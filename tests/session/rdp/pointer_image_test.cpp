@@ -32,8 +32,8 @@ TEST(PointerImage, ColourPointersKeepTheirColoursAlphaAndOrientation)
 {
     // 32 bits (B, G, R, A), 2 x 2: bottom row first on the wire.
     Masks m;
-    m.xorMask = {0, 0, 255, 255,   0, 255, 0, 128,  // bottom: red, half-transparent green
-                 255, 0, 0, 255,   0, 0, 0, 0};     // top: blue, transparent
+    m.xorMask = {0,   0, 255, 255, 0, 255, 0, 128, // bottom: red, half-transparent green
+                 255, 0, 0,   255, 0, 0,   0, 0};  // top: blue, transparent
     m.andMask = {0, 0, 0, 0};
     const QImage alpha = pointerImage(m.pointer(2, 2, 32), nullptr);
     ASSERT_EQ(alpha.size(), QSize(2, 2));
@@ -45,10 +45,10 @@ TEST(PointerImage, ColourPointersKeepTheirColoursAlphaAndOrientation)
     // 24 bits with an AND mask: a set AND bit over black is see-through. Width 3: 9 bytes of
     // colour padded to 10; AND rows of one byte padded to 2.
     Masks rgb;
-    rgb.xorMask = {0, 0, 0,   10, 20, 30,   0, 0, 0,   0, // bottom: black, (30,20,10), black
-                   0, 0, 255, 0, 0, 0,      0, 0, 0,   0}; // top: red, black, black
-    rgb.andMask = {0b10000000, 0,   // bottom: the first pixel see-through
-                   0b00100000, 0};  // top: the third
+    rgb.xorMask = {0, 0, 0,   10, 20, 30, 0, 0, 0, 0,  // bottom: black, (30,20,10), black
+                   0, 0, 255, 0,  0,  0,  0, 0, 0, 0}; // top: red, black, black
+    rgb.andMask = {0b10000000, 0,                      // bottom: the first pixel see-through
+                   0b00100000, 0};                     // top: the third
     const QImage masked = pointerImage(rgb.pointer(3, 2, 24), nullptr);
     ASSERT_EQ(masked.size(), QSize(3, 2));
     EXPECT_EQ(masked.pixel(0, 0), qRgba(255, 0, 0, 255));

@@ -99,6 +99,11 @@ protected:
         ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000)) << log->names.join(',').toStdString();
         ASSERT_TRUE(QTest::qWaitFor([&] { return !server.events("tone").isEmpty(); }, 10000));
         EXPECT_EQ(server.events("tone").first()["format"], "0");
+        // The static sound channel, without the dynamic channels' extra join.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !server.events("login").isEmpty(); }, 5000));
+        const QStringList channels = server.events("login").first()["channels"].split(',');
+        EXPECT_TRUE(channels.contains("rdpsnd"));
+        EXPECT_FALSE(channels.contains("drdynvc"));
         QTest::qWait(2500); // the 1.5 s tone and more
         EXPECT_FALSE(log->has("OnDisconnected")) << log->reason;
         EXPECT_FALSE(log->has("OnFatalError"));
