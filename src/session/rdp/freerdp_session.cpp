@@ -313,7 +313,9 @@ BOOL FreeRdpSession::onDesktopResize(rdpContext* context)
 {
     FreeRdpSession* self = contextOf(context)->session;
     const rdpSettings* settings = context->settings;
-    std::lock_guard lock(self->screenMutex_);
+    std::unique_lock lock(self->screenMutex_, std::defer_lock);
+    if (!self->paintLock_.owns_lock()) // not already held for an update in progress
+        lock.lock();
     return self->attachScreen(static_cast<int>(settings->DesktopWidth),
                               static_cast<int>(settings->DesktopHeight)) &&
            gdi_resize_ex(context->gdi, settings->DesktopWidth, settings->DesktopHeight,
