@@ -47,6 +47,7 @@ TonePlayer::~TonePlayer()
     if (!context_) {
         return;
     }
+    stopping_ = true;
     if (started_) {
         context_->Stop(context_);
     }
@@ -96,7 +97,7 @@ void TonePlayer::play()
         // In real time, one block ahead: a client drops what it is sent far too early.
         const long total = long(kRate) * length_.count() / 1000;
         const auto start = std::chrono::steady_clock::now();
-        for (long first = 0; first < total; first += kBlockFrames) {
+        for (long first = 0; first < total && !stopping_; first += kBlockFrames) {
             std::this_thread::sleep_until(start + std::chrono::milliseconds(first * 1000 / kRate) -
                                           kBlockTime);
             const int frames = int(std::min<long>(kBlockFrames, total - first));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -36,6 +37,7 @@ private:
     std::chrono::milliseconds length_;
     std::function<void(int)> played_;
     bool started_ = false;
+    std::atomic<bool> stopping_{false}; // the session ends: no more blocks
 };
 
 } // namespace demo
