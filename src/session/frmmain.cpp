@@ -15,8 +15,11 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLoggingCategory>
+#include <QResizeEvent>
 #include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace tclink::session {
 
@@ -118,6 +121,27 @@ void frmmain::closeEvent(QCloseEvent* event)
     module_.services.desktop.endProgram();
 }
 
+QRect frmmain::sessionRect(const QRect& taskbar) const
+{
+    // The window system already keeps the client area clear of its panels; a taskbar along
+    // the bottom of the screen is taken off only where it still covers the client area.
+    int sessionHeight = height();
+    if (taskbar.top() > 0) {
+        sessionHeight = std::clamp(taskbar.top() - mapToGlobal(QPoint(0, 0)).y(), 0, height());
+    }
+    return QRect(0, 0, width(), sessionHeight);
+}
+
+void frmmain::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Once placed, the session follows the window (restored, maximised, resized); a session
+    // smaller than the remote desktop shows scroll bars.
+    if (nonScriptable_) {
+        MsTscAx1->setGeometry(sessionRect(module_.services.desktop.taskbarRect()));
+    }
+}
+
 void frmmain::placeStatusLabel()
 {
     const QScreen* screen = this->screen();
@@ -158,9 +182,7 @@ void frmmain::ConnectSession()
     if (module_.SessionClosing) {
         return;
     }
-    // A taskbar along the bottom of the screen is taken off the session's height.
-    const int sessionHeight = taskbar.top() > 0 ? height() - taskbar.height() : height();
-    MsTscAx1->setGeometry(0, 0, width(), sessionHeight);
+    MsTscAx1->setGeometry(sessionRect(taskbar));
     placeStatusLabel();
     nonScriptable_ = MsTscAx1;
     MsTscAx1->Server = module_.ServerAddress;

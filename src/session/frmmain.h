@@ -46,9 +46,13 @@ public:
 protected:
     bool event(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void placeStatusLabel();
+    // The session's place: the whole client area, less what a taskbar at the bottom of the
+    // screen still covers of it.
+    QRect sessionRect(const QRect& taskbar) const;
     void setStatus(const QString& text);
     // Writes the id, backup id and line files; the first failure as text, empty if none.
     QString saveWorkingConfiguration();

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using tclink::session::FrmExitMsg;
@@ -251,18 +252,36 @@ TEST_F(Session, TheUserNameTakesTheLastThreeCharactersOfTheProgramName)
     }
 }
 
-TEST_F(Session, ABottomTaskbarIsTakenOffTheSessionHeight)
+TEST_F(Session, TheSessionFillsTheClientAreaClearOfABottomTaskbarAndFollowsTheWindow)
 {
-    for (const auto& [taskbar, less] :
-         {std::pair{QRect(0, 1050, 1920, 30), 30}, std::pair{QRect(0, 0, 1920, 30), 0},
-          std::pair{QRect(0, 0, 0, 0), 0}, std::pair{QRect(1880, 0, 40, 1080), 0}}) {
+    // Where the taskbar lies, relative to the window's client area: the session keeps clear of
+    // the part of a bottom taskbar that covers the client area, and no more.
+    struct Case {
+        int taskbarTopFromClientBottom; // 0: none
+        bool atBottom;
+        int less;
+    };
+    for (const Case& c : {Case{-30, true, 30}, Case{10, true, 0}, Case{0, false, 0}}) {
         TestWorld fresh;
         fresh.module.UseMainServer = true;
-        fresh.desktop.taskbar = taskbar;
         auto& w = fresh.module.showFrmmain();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        const int clientBottom = w.mapToGlobal(QPoint(0, w.height())).y();
+        fresh.desktop.taskbar =
+            c.atBottom ? QRect(0, clientBottom + c.taskbarTopFromClientBottom, 1920, 30)
+                       : QRect(0, 0, 1920, 30); // along the top
         w.ConnectSession();
-        EXPECT_EQ(fresh.controls.at(0)->height(), w.height() - less);
+        auto& session = *fresh.controls.at(0);
+        EXPECT_EQ(session.geometry(), QRect(0, 0, w.width(), w.height() - c.less));
+
+        // Restored to a smaller window, the session still fills it.
+        w.showNormal();
+        w.resize(w.width() / 2, w.height() / 2);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return session.width() == w.width(); }, 2000));
+        const int bottom = w.mapToGlobal(QPoint(0, w.height())).y();
+        const int covered =
+            c.atBottom ? std::clamp(bottom - fresh.desktop.taskbar.top(), 0, w.height()) : 0;
+        EXPECT_EQ(session.geometry(), QRect(0, 0, w.width(), w.height() - covered));
     }
 }
 

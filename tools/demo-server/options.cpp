@@ -97,6 +97,12 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
             options.password = value;
         } else if (name == "--report") {
             options.reportPath = value;
+        } else if (name == "--tone-hz") {
+            const auto hz = parseNumber(value, 0, 20000);
+            if (!hz) {
+                return name + " needs a whole number from 0 to 20000, got \"" + value + "\"";
+            }
+            options.toneHz = int(*hz);
         } else if (name == "--session-seconds" || name == "--drop-after-ms" ||
                    name == "--freeze-after-ms" || name == "--clipboard-delay-ms") {
             const auto length = duration(name == "--session-seconds" ? 1000 : 1);
@@ -122,7 +128,7 @@ std::string usage()
     return "usage: tclink-demo-server [--listen ADDR:PORT]... [--user NAME] [--password WORD]\n"
            "           [--report PATH] [--session-seconds N] [--no-logon-notice]\n"
            "           [--logged-on-only] [--drop-after-ms N] [--freeze-after-ms N]\n"
-           "           [--freeze-at-licensing]\n"
+           "           [--freeze-at-licensing] [--tone-hz N]\n"
            "           [--offer-clipboard] [--silent-clipboard] [--clipboard-delay-ms N]\n"
            "Without --listen it serves 127.0.0.1 and 127.0.0.2 on ports 7011 and 7190.\n";
 }

@@ -29,6 +29,7 @@ struct Options {
     bool offerClipboard = false;  // announce the demo's clipboard (text and image) at logon
     bool silentClipboard = false; // never answer the client's clipboard data requests
     std::optional<std::chrono::milliseconds> clipboardDelay; // answer them this much later
+    int toneHz = 440; // played through rdpsnd at logon; 0: none
     std::string reportPath;
     bool help = false;
 };

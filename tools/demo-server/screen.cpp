@@ -1,5 +1,7 @@
 #include "screen.h"
 
+#include "pointers.h"
+
 #include <QFont>
 #include <QPainter>
 #include <mutex>
@@ -145,6 +147,7 @@ QImage renderDesktop(QSize size, const SessionView& view)
     p.setPen(QColor(60, 60, 60));
     p.setFont(font(12));
     p.drawText(QRect(16, h - 24, w - 32, 24), Qt::AlignVCenter, QStringLiteral("就绪"));
+    drawPointerAreas(p, size);
     const QRect button = exitButton(size);
     p.fillRect(button, QColor(200, 60, 40));
     p.setPen(Qt::white);

@@ -3,7 +3,9 @@
 #include "clipboard.h"
 #include "devices.h"
 #include "keyboard.h"
+#include "pointers.h"
 #include "screen.h"
+#include "tone.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -15,6 +17,7 @@
 #include <freerdp/freerdp.h>
 #include <freerdp/heartbeat.h>
 #include <freerdp/session.h>
+#include <memory>
 #include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,6 +37,7 @@ constexpr auto kLogonDelay = 300ms;
 // How long to wait for the client's device list before the login is reported without it.
 constexpr auto kDeviceListWait = 3s;
 constexpr int kTile = 64;
+constexpr auto kToneLength = 1500ms;
 
 class Session;
 
@@ -102,6 +106,8 @@ private:
     std::optional<DeviceRedirection> devices_;
     bool clipboardJoined_ = false;
     std::optional<Clipboard> clipboard_;
+    std::unique_ptr<TonePlayer> tone_;
+    PointerFollower pointer_;
 
     std::string address_;
     std::uint16_t port_ = 0;
@@ -130,6 +136,7 @@ private:
 Session::~Session()
 {
     clipboard_.reset();
+    tone_.reset();
     if (rdpdr_) {
         WTSVirtualChannelClose(rdpdr_);
     }
@@ -250,7 +257,10 @@ bool Session::postConnect()
         const std::string name = names[i];
         channels_.push_back(name);
         view_.channels.append(qtext(name));
-        if (name == "drdynvc" || !WTSVirtualChannelManagerIsChannelJoined(vcm_, name.c_str())) {
+        // The sound channel belongs to the tone's player when there is a tone.
+        const bool sound = name == "rdpsnd" && config_.options.toneHz > 0;
+        if (name == "drdynvc" || sound ||
+            !WTSVirtualChannelManagerIsChannelJoined(vcm_, name.c_str())) {
             continue;
         }
         if (name == "cliprdr") {
@@ -310,6 +320,15 @@ void Session::logOn()
             [this](std::string_view event, Fields fields) { write(event, std::move(fields)); });
         clipboard_->start();
     }
+    if (config_.options.toneHz > 0 && WTSVirtualChannelManagerIsChannelJoined(vcm_, "rdpsnd")) {
+        tone_ = std::make_unique<TonePlayer>(
+            vcm_, peer_->context, config_.options.toneHz, kToneLength, [this](int format) {
+                write("tone", {{"format", std::to_string(format)}});
+            });
+        if (!tone_->start()) {
+            tone_.reset();
+        }
+    }
 
     if (config_.options.logonNotice) {
         std::string domain;
@@ -331,7 +350,11 @@ void Session::logOn()
 
 void Session::mouse(UINT16 flags, UINT16 x, UINT16 y)
 {
-    if (!loggedOn_ || !loginOk_ || !(flags & PTR_FLAGS_BUTTON1)) {
+    if (!loggedOn_ || !loginOk_) {
+        return;
+    }
+    pointer_.follow(peer_->context, size_, QPoint(x, y));
+    if (!(flags & PTR_FLAGS_BUTTON1)) {
         return;
     }
     const bool onExit = exitButton(size_).contains(x, y);
@@ -410,7 +433,9 @@ void Session::reportLogin()
                     {"drives", flag(redirections.drives)},
                     {"printers", flag(redirections.printers)},
                     {"ports", flag(redirections.ports)},
-                    {"heartbeat", flag(view_.heartbeat)}});
+                    {"heartbeat", flag(view_.heartbeat)},
+                    {"scale", std::to_string(settings->DesktopScaleFactor)},
+                    {"devicescale", std::to_string(settings->DeviceScaleFactor)}});
 }
 
 void Session::paint()

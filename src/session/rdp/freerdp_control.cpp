@@ -6,10 +6,13 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
@@ -53,14 +56,28 @@ quint16 wheelFlags(int delta, quint16 wheel)
     return static_cast<quint16>(wheel | PTR_FLAGS_WHEEL_NEGATIVE | ((0x100 + rotation) & 0xFF));
 }
 
+// RDP's device scale factor nearest to the screen's scale: 100, 140 or 180 percent.
+quint32 deviceScale(qreal ratio)
+{
+    return ratio >= 1.6 ? 180 : ratio >= 1.2 ? 140 : 100;
+}
+
 } // namespace
 
-FreeRdpControl::FreeRdpControl(QWidget* parent) : RemoteDesktopControl(parent)
+FreeRdpControl::FreeRdpControl(QWidget* parent)
+    : RemoteDesktopControl(parent), horizontal_(new QScrollBar(Qt::Horizontal, this)),
+      vertical_(new QScrollBar(Qt::Vertical, this))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_InputMethodEnabled);
+    for (QScrollBar* bar : {horizontal_, vertical_}) {
+        bar->hide();
+        bar->setFocusPolicy(Qt::NoFocus);
+        bar->setCursor(Qt::ArrowCursor);
+        connect(bar, &QScrollBar::valueChanged, this, [this] { update(); });
+    }
 }
 
 FreeRdpControl::~FreeRdpControl() = default;
@@ -87,9 +104,14 @@ void FreeRdpControl::Connect()
     config.user = UserName.toStdString();
     config.password = password_.toStdString();
     config.shell = SecuredSettings2.StartProgram.toStdString();
-    const QSize desktop = size().isEmpty() ? fallbackDesktop : size();
-    config.width = desktop.width();
-    config.height = desktop.height();
+    const qreal ratio = devicePixelRatioF();
+    desktop_ = size().isEmpty() ? fallbackDesktop : (QSizeF(size()) * ratio).toSize();
+    config.width = desktop_.width();
+    config.height = desktop_.height();
+    config.desktopScale =
+        static_cast<quint32>(std::clamp(std::lround(ratio * 100), long{100}, long{500}));
+    config.deviceScale = deviceScale(ratio);
+    config.audioPlayback = true;
     config.redirectDrives = AdvancedSettings2.RedirectDrives;
     config.redirectPrinters = AdvancedSettings2.RedirectPrinters;
     config.redirectPorts = AdvancedSettings2.RedirectPorts;
@@ -134,10 +156,17 @@ void FreeRdpControl::Connect()
     connect(s, &FreeRdpSession::fatalError, this, &FreeRdpControl::OnFatalError,
             Qt::QueuedConnection);
     connect(
-        s, &FreeRdpSession::screenUpdated, this, [this](const QRegion& r) { update(r); },
+        s, &FreeRdpSession::screenUpdated, this,
+        [this](const QRegion& region) {
+            for (const QRect& r : region)
+                update(localRect(r));
+        },
         Qt::QueuedConnection);
+    connect(s, &FreeRdpSession::pointerChanged, this, &FreeRdpControl::showPointer,
+            Qt::QueuedConnection);
     connect(s, &FreeRdpSession::finished, this, &FreeRdpControl::onFinished, Qt::QueuedConnection);
     running_ = true;
+    placeScrollBars();
     session_->start();
 }
 
@@ -169,18 +198,100 @@ void FreeRdpControl::onFinished(qint32 discReason, qint32 extendedReason)
     emit OnDisconnected(discReason);
 }
 
+QPoint FreeRdpControl::scrollOffset() const
+{
+    return {horizontal_->value(), vertical_->value()};
+}
+
+QPoint FreeRdpControl::remotePoint(QPointF local) const
+{
+    return ((local + scrollOffset()) * devicePixelRatioF()).toPoint();
+}
+
+QRect FreeRdpControl::localRect(const QRect& remote) const
+{
+    const QRectF logical(QPointF(remote.topLeft()) / devicePixelRatioF(),
+                         QSizeF(remote.size()) / devicePixelRatioF());
+    return logical.toAlignedRect().translated(-scrollOffset());
+}
+
+void FreeRdpControl::placeScrollBars()
+{
+    const qreal ratio = devicePixelRatioF();
+    const QSize desktop = (QSizeF(desktop_) / ratio).toSize();
+    const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    bool across = desktop.width() > width();
+    bool down = desktop.height() > height();
+    across = across || (down && desktop.width() > width() - extent);
+    down = down || (across && desktop.height() > height() - extent);
+    const int viewWidth = width() - (down ? extent : 0);
+    const int viewHeight = height() - (across ? extent : 0);
+    const auto place = [](QScrollBar* bar, bool shown, const QRect& where, int range, int page) {
+        bar->setRange(0, shown ? std::max(range, 0) : 0);
+        bar->setPageStep(std::max(page, 1));
+        bar->setSingleStep(20);
+        bar->setGeometry(where);
+        bar->setVisible(shown);
+    };
+    place(horizontal_, across, QRect(0, height() - extent, viewWidth, extent),
+          desktop.width() - viewWidth, viewWidth);
+    place(vertical_, down, QRect(width() - extent, 0, extent, viewHeight),
+          desktop.height() - viewHeight, viewHeight);
+}
+
+void FreeRdpControl::resizeEvent(QResizeEvent* event)
+{
+    RemoteDesktopControl::resizeEvent(event);
+    placeScrollBars();
+}
+
 void FreeRdpControl::paintEvent(QPaintEvent* event)
 {
     QPainter painter(this);
-    for (const QRect& r : event->region())
+    const qreal ratio = devicePixelRatioF();
+    const QPoint offset = scrollOffset();
+    for (const QRect& r : event->region()) {
         painter.fillRect(r, Qt::black);
-    if (session_)
-        session_->paint(painter, event->region());
+        if (!session_)
+            continue;
+        const QRect source =
+            QRectF(QPointF(r.topLeft() + offset) * ratio, QSizeF(r.size()) * ratio).toAlignedRect();
+        session_->paint(painter,
+                        QRectF(QPointF(source.topLeft()) / ratio - QPointF(offset),
+                               QSizeF(source.size()) / ratio),
+                        source);
+    }
     if (!preedit_.isEmpty()) {
         // The text the input method is still composing, over the remote screen at its cursor.
         painter.fillRect(preeditBox(), Qt::white);
         painter.setPen(Qt::black);
         painter.drawText(lastPointer_ + QPoint(0, fontMetrics().ascent()), preedit_);
+    }
+}
+
+void FreeRdpControl::showPointer(const RemotePointer& pointer)
+{
+    const qreal ratio = devicePixelRatioF();
+    switch (pointer.kind) {
+    case RemotePointer::Kind::Shape: {
+        QPixmap picture = QPixmap::fromImage(pointer.image);
+        picture.setDevicePixelRatio(ratio);
+        const QPoint hotSpot = (QPointF(pointer.point) / ratio).toPoint();
+        setCursor(QCursor(picture, hotSpot.x(), hotSpot.y()));
+        break;
+    }
+    case RemotePointer::Kind::Hidden:
+        setCursor(Qt::BlankCursor);
+        break;
+    case RemotePointer::Kind::Default:
+        unsetCursor();
+        break;
+    case RemotePointer::Kind::Position:
+        // The server moves the pointer only while the user works in the session.
+        if (isActiveWindow() && underMouse())
+            QCursor::setPos(
+                mapToGlobal((QPointF(pointer.point) / ratio).toPoint() - scrollOffset()));
+        break;
     }
 }
 
@@ -280,7 +391,7 @@ void FreeRdpControl::sendButton(QMouseEvent* event, bool down)
     const quint16 flag = buttonFlag(event->button());
     if (!running_ || flag == 0)
         return;
-    const QPoint p = event->position().toPoint();
+    const QPoint p = remotePoint(event->position());
     session_->sendMouse(static_cast<quint16>(flag | (down ? PTR_FLAGS_DOWN : 0)), p.x(), p.y());
 }
 
@@ -299,7 +410,7 @@ void FreeRdpControl::mouseMoveEvent(QMouseEvent* event)
 {
     if (!running_)
         return;
-    const QPoint p = event->position().toPoint();
+    const QPoint p = remotePoint(event->position());
     session_->sendMouse(PTR_FLAGS_MOVE, p.x(), p.y());
 }
 
@@ -307,7 +418,7 @@ void FreeRdpControl::wheelEvent(QWheelEvent* event)
 {
     if (!running_)
         return;
-    const QPoint p = event->position().toPoint();
+    const QPoint p = remotePoint(event->position());
     if (const quint16 flags = wheelFlags(event->angleDelta().y(), PTR_FLAGS_WHEEL))
         session_->sendMouse(flags, p.x(), p.y());
     if (const quint16 flags = wheelFlags(-event->angleDelta().x(), PTR_FLAGS_HWHEEL))

@@ -6,14 +6,18 @@
 #include "session/rdp/keyboard_state.h"
 #include "session/rdp/remote_desktop_control.h"
 
+class QScrollBar;
+
 namespace tclink::rdp {
 
 class ClipboardBridge;
 class FreeRdpSession;
+struct RemotePointer;
 
 // The remote-desktop control on the FreeRDP 2 client library. The widget itself shows the
 // remote screen and passes keyboard and mouse input to it; the remote desktop takes the
-// widget's size at Connect.
+// widget's size at Connect, in the screen's device pixels (painted 1:1), and the server's
+// pointer is the widget's cursor. A widget smaller than the remote desktop has scroll bars.
 class FreeRdpControl final : public RemoteDesktopControl {
     Q_OBJECT
 public:
@@ -46,6 +50,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void onFinished(qint32 discReason, qint32 extendedReason);
@@ -54,6 +59,17 @@ private:
     void synchronizeKeyboard();
     QRect inputCursor() const;
     QRect preeditBox() const;
+    void showPointer(const RemotePointer& pointer);
+    void placeScrollBars();
+    // The widget's point on the remote desktop, in device pixels.
+    QPoint remotePoint(QPointF local) const;
+    // The widget's area that a region of the remote desktop (device pixels) covers.
+    QRect localRect(const QRect& remote) const;
+    QPoint scrollOffset() const;
+
+    QScrollBar* horizontal_;
+    QScrollBar* vertical_;
+    QSize desktop_; // device pixels; empty before the first Connect
 
     QString password_;
     std::unique_ptr<ClipboardBridge> clipboard_; // outlives the session that uses it

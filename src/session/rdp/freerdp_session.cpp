@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -97,6 +98,8 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_bool(s, FreeRDP_ExternalCertificateManagement, TRUE) &&
               freerdp_settings_set_uint32(s, FreeRDP_DesktopWidth, u32(c.width)) &&
               freerdp_settings_set_uint32(s, FreeRDP_DesktopHeight, u32(c.height)) &&
+              freerdp_settings_set_uint32(s, FreeRDP_DesktopScaleFactor, c.desktopScale) &&
+              freerdp_settings_set_uint32(s, FreeRDP_DeviceScaleFactor, c.deviceScale) &&
               freerdp_settings_set_uint32(s, FreeRDP_ColorDepth, 32) &&
               freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE) &&
               freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, c.clipboard != nullptr) &&
@@ -108,6 +111,14 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveRetries, 3) &&
               freerdp_settings_set_uint32(s, FreeRDP_TcpAckTimeout, 20000) &&
               freerdp_settings_set_uint32(s, FreeRDP_KeyboardLayout, initialiseLibrary());
+    if (ok && c.audioPlayback) {
+        // Sound plays through PulseAudio, else ALSA; with neither, the session is silent. The
+        // static channel only (FreeRDP then turns audio playback on by itself): the dynamic
+        // one would cost one more channel join at every login.
+        std::string name = "rdpsnd";
+        char* params[] = {name.data()};
+        ok = freerdp_client_add_static_channel(s, 1, params);
+    }
     if (ok && c.redirectDrives)
         ok = addDevice(s, {"drive", "home", c.driveRoot}) &&
              freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);
@@ -227,8 +238,17 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
 BOOL FreeRdpSession::onPostConnect(freerdp* instance)
 {
     FreeRdpSession* self = contextOf(instance)->session;
-    if (!gdi_init(instance, PIXEL_FORMAT_BGRX32))
-        return FALSE;
+    const rdpSettings* settings = instance->settings;
+    {
+        std::lock_guard lock(self->screenMutex_);
+        if (!self->attachScreen(static_cast<int>(settings->DesktopWidth),
+                                static_cast<int>(settings->DesktopHeight)) ||
+            !gdi_init_ex(instance, PIXEL_FORMAT_BGRX32,
+                         static_cast<UINT32>(self->screen_.bytesPerLine()), self->screen_.bits(),
+                         nullptr))
+            return FALSE;
+    }
+    registerPointer(instance->context, onPointer);
     self->unicodeInput_ = freerdp_settings_get_bool(instance->settings, FreeRDP_UnicodeInput);
     return self->reportConnected();
 }
@@ -268,7 +288,25 @@ void FreeRdpSession::expireConnect()
 
 void FreeRdpSession::onPostDisconnect(freerdp* instance)
 {
+    FreeRdpSession* self = contextOf(instance)->session;
+    if (self->paintLock_.owns_lock())
+        self->paintLock_.unlock();
+    std::lock_guard lock(self->screenMutex_);
     gdi_free(instance);
+}
+
+bool FreeRdpSession::attachScreen(int width, int height)
+{
+    // The picture the UI shows is FreeRDP's own drawing buffer. It starts black (zeroed) and
+    // costs no memory until drawn on: a connection that never paints (the probe) touches none.
+    const auto stride = static_cast<qsizetype>(width) * 4;
+    void* pixels = std::calloc(static_cast<size_t>(stride) * static_cast<size_t>(height), 1);
+    if (!pixels)
+        return false;
+    screen_ = QImage(
+        static_cast<uchar*>(pixels), width, height, stride, QImage::Format_RGB32,
+        [](void* p) { std::free(p); }, pixels);
+    return !screen_.isNull();
 }
 
 int FreeRdpSession::onVerifyCertificate(freerdp* instance, const BYTE*, size_t, const char*, UINT16,
@@ -286,6 +324,9 @@ int FreeRdpSession::onVerifyCertificate(freerdp* instance, const BYTE*, size_t, 
 BOOL FreeRdpSession::onBeginPaint(rdpContext* context)
 {
     // FreeRDP 2 leaves resetting the invalid region to the client.
+    FreeRdpSession* self = contextOf(context)->session;
+    if (!self->paintLock_.owns_lock())
+        self->paintLock_.lock();
     HGDI_WND hwnd = context->gdi->primary->hdc->hwnd;
     hwnd->invalid->null = TRUE;
     hwnd->ninvalid = 0;
@@ -298,6 +339,8 @@ BOOL FreeRdpSession::onEndPaint(rdpContext* context)
     const rdpGdi* gdi = context->gdi;
     const HGDI_WND hwnd = gdi->primary->hdc->hwnd;
     self->lastActivity_ = Clock::now();
+    if (self->paintLock_.owns_lock())
+        self->paintLock_.unlock();
     if (hwnd->invalid->null || hwnd->ninvalid <= 0)
         return TRUE;
 
@@ -306,26 +349,7 @@ BOOL FreeRdpSession::onEndPaint(rdpContext* context)
         const GDI_RGN& r = hwnd->cinvalid[i];
         region += QRect(r.x, r.y, r.w, r.h);
     }
-    {
-        std::lock_guard lock(self->screenMutex_);
-        // The copy the UI paints from is made with the first picture, so a connection that
-        // closes before the server paints (a probe) never holds one.
-        if (self->screen_.width() != static_cast<int>(gdi->width) ||
-            self->screen_.height() != static_cast<int>(gdi->height)) {
-            self->screen_ = QImage(static_cast<int>(gdi->width), static_cast<int>(gdi->height),
-                                   QImage::Format_RGB32);
-            self->screen_.fill(Qt::black);
-        }
-        region &= self->screen_.rect();
-        for (const QRect& r : region) {
-            const size_t bytes = static_cast<size_t>(r.width()) * 4;
-            for (int y = r.top(); y <= r.bottom(); ++y) {
-                const BYTE* from = gdi->primary_buffer + static_cast<size_t>(y) * gdi->stride +
-                                   static_cast<size_t>(r.left()) * 4;
-                std::copy_n(from, bytes, self->screen_.scanLine(y) + r.left() * 4);
-            }
-        }
-    }
+    region &= QRect(0, 0, static_cast<int>(gdi->width), static_cast<int>(gdi->height));
     if (!region.isEmpty())
         emit self->screenUpdated(region);
     return TRUE;
@@ -333,8 +357,21 @@ BOOL FreeRdpSession::onEndPaint(rdpContext* context)
 
 BOOL FreeRdpSession::onDesktopResize(rdpContext* context)
 {
+    FreeRdpSession* self = contextOf(context)->session;
     const rdpSettings* settings = context->settings;
-    return gdi_resize(context->gdi, settings->DesktopWidth, settings->DesktopHeight);
+    std::unique_lock lock(self->screenMutex_, std::defer_lock);
+    if (!self->paintLock_.owns_lock()) // not already held for an update in progress
+        lock.lock();
+    return self->attachScreen(static_cast<int>(settings->DesktopWidth),
+                              static_cast<int>(settings->DesktopHeight)) &&
+           gdi_resize_ex(context->gdi, settings->DesktopWidth, settings->DesktopHeight,
+                         static_cast<UINT32>(self->screen_.bytesPerLine()), context->gdi->dstFormat,
+                         self->screen_.bits(), nullptr);
+}
+
+void FreeRdpSession::onPointer(rdpContext* context, const RemotePointer& pointer)
+{
+    emit contextOf(context)->session->pointerChanged(pointer);
 }
 
 BOOL FreeRdpSession::onSaveSessionInfo(rdpContext* context, UINT32 type, void*)
@@ -444,11 +481,17 @@ void FreeRdpSession::sendPendingInput()
     }
 }
 
-void FreeRdpSession::paint(QPainter& painter, const QRegion& region) const
+void FreeRdpSession::paint(QPainter& painter, const QRectF& target, const QRect& source) const
 {
     std::lock_guard lock(screenMutex_);
-    for (const QRect& r : region)
-        painter.drawImage(r.topLeft(), screen_, r);
+    if (!screen_.isNull())
+        painter.drawImage(target, screen_, source);
+}
+
+QSize FreeRdpSession::screenSize() const
+{
+    std::lock_guard lock(screenMutex_);
+    return screen_.size();
 }
 
 void FreeRdpSession::run()

@@ -16,6 +16,7 @@
 
 #include "session/rdp/disconnect_reason.h"
 #include "session/rdp/time_bounds.h"
+#include "session/rdp/freerdp_pointer.h"
 
 class QPainter;
 
@@ -35,8 +36,13 @@ public:
         std::string user;
         std::string password;
         std::string shell;
-        int width = 1024;
+        int width = 1024; // device pixels
         int height = 768;
+        // The local screen's scale, as RDP's desktop (100 to 500) and device (100, 140, 180)
+        // scale factors in percent.
+        quint32 desktopScale = 100;
+        quint32 deviceScale = 100;
+        bool audioPlayback = false;
         bool redirectDrives = false;
         bool redirectPrinters = false;
         bool redirectPorts = false;
@@ -69,8 +75,10 @@ public:
     // Whether the server announced Unicode keyboard events; known once connected.
     bool unicodeInput() const { return unicodeInput_; }
 
-    // Draws the remote screen's region at the widget's origin.
-    void paint(QPainter& painter, const QRegion& region) const;
+    // Draws the part `source` of the remote screen (device pixels) into `target`.
+    void paint(QPainter& painter, const QRectF& target, const QRect& source) const;
+    // The remote desktop's size in device pixels; empty before the connection stands.
+    QSize screenSize() const;
 
     // The device channel's "user logged on" arrived on the connection of context.
     static void onUserLoggedOn(rdpContext* context);
@@ -79,7 +87,8 @@ signals:
     void connecting();
     void connected();
     void loginComplete();
-    void screenUpdated(const QRegion& region);
+    void screenUpdated(const QRegion& region); // device pixels
+    void pointerChanged(const tclink::rdp::RemotePointer& pointer);
     void fatalError(qint32 errorCode);
     void finished(qint32 discReason, qint32 extendedReason);
 
@@ -102,6 +111,8 @@ private:
     void noteHeartbeat(BYTE period, BYTE count2);
     bool reportConnected();
     void expireConnect();
+    // Replaces the picture with a black one of this size; call under screenMutex_.
+    bool attachScreen(int width, int height);
 
     static Context* contextOf(freerdp* instance);
     static Context* contextOf(rdpContext* context);
@@ -119,6 +130,7 @@ private:
     static BOOL onServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
     static void onChannelConnected(void* context, ChannelConnectedEventArgs* e);
     static void onChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
+    static void onPointer(rdpContext* context, const RemotePointer& pointer);
 
     freerdp* instance_ = nullptr;
     HANDLE wakeEvent_ = nullptr;
@@ -139,7 +151,10 @@ private:
     std::mutex inputMutex_;
     std::vector<Input> input_;
 
+    // FreeRDP draws straight into screen_'s pixels, holding screenMutex_ from the start to
+    // the end of each update (paintLock_, on the session's thread); the UI paints under it.
     mutable std::mutex screenMutex_;
+    std::unique_lock<std::mutex> paintLock_{screenMutex_, std::defer_lock};
     QImage screen_;
 };
 

@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -120,6 +121,59 @@ TEST_F(XrdpTest, StartProgramRunsTheLoginCompletesAndTheProgramsEndEndsTheSessio
     EXPECT_EQ(log.reason, 2); // the session's user logged off
     EXPECT_EQ(control.ExtendedDisconnectReason(), 12);
     QFile::remove(stop.fileName());
+}
+
+// Whether a pointer picture is an I-beam: a tall, narrow bar (X's is 8 x 14 pixels with its
+// outline; its arrow is 11 wide, its cross 5 tall).
+bool isIBeam(const QCursor& cursor)
+{
+    if (cursor.shape() != Qt::BitmapCursor)
+        return false;
+    const QImage image = cursor.pixmap().toImage();
+    QRect opaque;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0)
+                opaque |= QRect(x, y, 1, 1);
+    return opaque.height() >= 12 && opaque.width() <= 9 &&
+           2 * opaque.height() >= 3 * opaque.width();
+}
+
+TEST_F(XrdpTest, ThePointerOverATextAreaIsItsIBeam)
+{
+    // xterm as the start program: at the top left of the session, with its I-beam pointer;
+    // the session's bare root window around it has another.
+    control.UserName = account;
+    control.setClearTextPassword(password);
+    // (with a fontconfig face: the session's X server has no bitmap fonts).
+    control.SecuredSettings2.StartProgram = "xterm -fa Monospace -geometry 60x20+0+0";
+    control.show();
+    control.Connect();
+    ASSERT_TRUE(log.waitFor("OnConnected", 10000)) << log.names.join(',').toStdString();
+    const auto moveTo = [&](QPoint local) {
+        QMouseEvent move(QEvent::MouseMove, local, control.mapToGlobal(local), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&control, &move);
+    };
+    // Again and again while the session's programs start.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            moveTo({60, 60});
+            QTest::qWait(100);
+            return isIBeam(control.cursor());
+        },
+        20000))
+        << "no I-beam over the text area";
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            moveTo({700, 550});
+            QTest::qWait(100);
+            return control.cursor().shape() == Qt::BitmapCursor && !isIBeam(control.cursor());
+        },
+        5000))
+        << "the I-beam stayed outside the text area";
+    control.RequestClose();
+    ASSERT_TRUE(log.waitFor("OnDisconnected", 5000));
 }
 
 } // namespace
