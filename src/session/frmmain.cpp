@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 #include "platform/desktop.h"
+#include "platform/font_pages.h"
 #include "platform/look.h"
 #include "platform/message_boxes.h"
 #include "platform/runtime_error.h"
@@ -200,6 +201,9 @@ void frmmain::ConnectSession()
         MsTscAx1->AdvancedSettings2.RDPPort = NormalServerPort;
         MsTscAx1->SecuredSettings2.StartProgram = StartProgram;
     }
+    // The launcher's and the status texts' glyphs are drawn and cached by now: the font files'
+    // pages go back before the session's connection takes its memory.
+    platform::releaseFontPages();
     MsTscAx1->Connect();
     MsTscAx1->hide();
 }

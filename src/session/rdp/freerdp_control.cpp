@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include <malloc.h>
+
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
 
@@ -195,6 +197,9 @@ void FreeRdpControl::onFinished(qint32 discReason, qint32 extendedReason)
     // The connection is over: its FreeRDP context (screen, codecs, compressors) goes with it.
     session_->join();
     session_.reset();
+    // What the allocator keeps of it would otherwise stay with the process for good: a probe
+    // ends while the session's connection is being set up on other threads and arenas.
+    malloc_trim(0);
     emit OnDisconnected(discReason);
 }
 
