@@ -14,7 +14,9 @@
 #include <algorithm>
 #include <cmath>
 
+#if defined(__GLIBC__)
 #include <malloc.h>
+#endif
 
 #include <freerdp/input.h>
 #include <freerdp/locale/keyboard.h>
@@ -199,7 +201,9 @@ void FreeRdpControl::onFinished(qint32 discReason, qint32 extendedReason)
     session_.reset();
     // What the allocator keeps of it would otherwise stay with the process for good: a probe
     // ends while the session's connection is being set up on other threads and arenas.
+#if defined(__GLIBC__)
     malloc_trim(0);
+#endif
     emit OnDisconnected(discReason);
 }
 
