@@ -369,7 +369,7 @@ bool frmupdate::installable(const fs::path& downloaded) const
     }
     if (!isStartableProgram(downloaded)) {
         qCInfo(lcUpdate) << "the new program is not a program of this platform:"
-                            << QString::fromStdString(downloaded.string());
+                         << QString::fromStdString(downloaded.string());
         return false;
     }
     // An archive was checked as a whole before it was unpacked.

@@ -42,7 +42,8 @@ TEST(StartableProgram, OnlyARegularFileInThePlatformsFormat)
     write(at("elf header only"), self.left(8));
     write(at("script"), "#!/bin/sh\nexit 0\n");
     write(at("empty"), "");
-    write(at("random"), QByteArray("\x12\x7F" "ELF not at the start"));
+    write(at("random"), QByteArray("\x12\x7F"
+                                   "ELF not at the start"));
     write(at("short"), "#");
     QDir().mkpath(at("folder"));
     ASSERT_EQ(::symlink(at("elf").toLocal8Bit().constData(), at("link").toLocal8Bit().constData()),

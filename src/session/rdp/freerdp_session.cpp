@@ -7,8 +7,8 @@
 #include <QPainter>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 

@@ -15,8 +15,8 @@
 #include <freerdp/freerdp.h>
 
 #include "session/rdp/disconnect_reason.h"
-#include "session/rdp/time_bounds.h"
 #include "session/rdp/freerdp_pointer.h"
+#include "session/rdp/time_bounds.h"
 
 class QPainter;
 
