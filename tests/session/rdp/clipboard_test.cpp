@@ -128,11 +128,7 @@ protected:
         if (!DemoServer::available())
             GTEST_SKIP() << "tclink-demo-server not built: " << DemoServer::binary().toStdString();
         control = std::make_unique<FreeRdpControl>();
-        control->resize(640, 480);
-        control->Server = "127.0.0.9";
-        control->AdvancedSettings2.RDPPort = 7312;
-        control->UserName = account;
-        control->setClearTextPassword(password);
+        logInTo(*control, QStringLiteral("127.0.0.9"), 7312);
         log = std::make_unique<EventLog>(*control);
     }
 

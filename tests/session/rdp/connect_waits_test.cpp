@@ -29,11 +29,7 @@ TEST(ConnectWaits, TheLibraryCallsTheProgramsSleepAndALoopbackLoginHasNoFixedPau
     for (int attempt = 0; attempt < 3; ++attempt) {
         FreeRdpControl control;
         EventLog log(control);
-        control.resize(640, 480);
-        control.Server = "127.0.9.9";
-        control.AdvancedSettings2.RDPPort = 7012;
-        control.UserName = account;
-        control.setClearTextPassword(password);
+        logInTo(control, QStringLiteral("127.0.9.9"), 7012);
         QElapsedTimer clock;
         clock.start();
         control.Connect();

@@ -16,11 +16,8 @@ int main(int argc, char** argv)
         return 2;
     tclink::rdp::FreeRdpControl control;
     control.setWindowTitle(QStringLiteral("tclink-control"));
-    control.resize(640, 480);
-    control.Server = QString::fromLocal8Bit(argv[1]);
-    control.AdvancedSettings2.RDPPort = QString::fromLocal8Bit(argv[2]).toInt();
-    control.UserName = tclink::rdp::test::account;
-    control.setClearTextPassword(tclink::rdp::test::password);
+    tclink::rdp::test::logInTo(control, QString::fromLocal8Bit(argv[1]),
+                               QString::fromLocal8Bit(argv[2]).toInt());
     QObject::connect(&control, &tclink::rdp::RemoteDesktopControl::OnLoginComplete, [] {
         std::printf("login\n");
         std::fflush(stdout);

@@ -106,12 +106,8 @@ protected:
             GTEST_SKIP() << "tclink-demo-server not built: " << DemoServer::binary().toStdString();
         ASSERT_TRUE(server.start(endpoint)) << "demo server did not become ready";
         control = std::make_unique<FreeRdpControl>();
-        control->resize(640, 480);
         control->setKeyboardLocks(locks);
-        control->Server = "127.0.0.8";
-        control->AdvancedSettings2.RDPPort = 7311;
-        control->UserName = account;
-        control->setClearTextPassword(password);
+        logInTo(*control, QStringLiteral("127.0.0.8"), 7311);
         log = std::make_unique<EventLog>(*control);
     }
 

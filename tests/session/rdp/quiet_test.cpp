@@ -78,11 +78,7 @@ protected:
     {
         FreeRdpControl control;
         EventLog log(control);
-        control.resize(640, 480);
-        control.Server = "127.0.9.9";
-        control.AdvancedSettings2.RDPPort = 7011;
-        control.UserName = account;
-        control.setClearTextPassword(password);
+        logInTo(control, QStringLiteral("127.0.9.9"), 7011);
         control.Connect();
         log.waitFor("OnLoginComplete", 10000);
         control.RequestClose();

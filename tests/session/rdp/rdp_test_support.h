@@ -18,6 +18,30 @@ inline const QString account = QStringLiteral("7wobnekcuhink");
 inline const QString password = QStringLiteral("hodrafkez");
 inline const QString startProgram = QStringLiteral("E:\\khprogram\\V2011演示版\\bizdesk.exe");
 
+// Sets the control up to log in to host:port with the test account, at 640×480.
+inline void logInTo(RemoteDesktopControl& control, const QString& host, int port)
+{
+    control.resize(640, 480);
+    control.Server = host;
+    control.AdvancedSettings2.RDPPort = port;
+    control.UserName = account;
+    control.setClearTextPassword(password);
+}
+
+// One line of a peer's report, "EVENT key=value ...", values percent-encoded: the event's
+// fields, and its name under "event".
+inline QMap<QString, QString> reportFields(const QByteArray& line)
+{
+    const QList<QByteArray> words = line.split(' ');
+    QMap<QString, QString> fields{{"event", QString::fromUtf8(words[0])}};
+    for (qsizetype i = 1; i < words.size(); ++i) {
+        const qsizetype eq = words[i].indexOf('=');
+        fields[QString::fromUtf8(words[i].left(eq))] =
+            QString::fromUtf8(QByteArray::fromPercentEncoding(words[i].mid(eq + 1)));
+    }
+    return fields;
+}
+
 // What a control reported, in order, with the time of its disconnection.
 class EventLog {
 public:
@@ -103,15 +127,10 @@ public:
         if (!file.open(QIODevice::ReadOnly))
             return result;
         for (const QByteArray& line : file.readAll().split('\n')) {
-            const QList<QByteArray> words = line.split(' ');
-            if (words.first() != kind.toUtf8())
+            if (line.split(' ').first() != kind.toUtf8())
                 continue;
-            QMap<QString, QString> fields;
-            for (qsizetype i = 1; i < words.size(); ++i) {
-                const qsizetype eq = words[i].indexOf('=');
-                fields[words[i].left(eq)] =
-                    QString::fromUtf8(QByteArray::fromPercentEncoding(words[i].mid(eq + 1)));
-            }
+            QMap<QString, QString> fields = reportFields(line);
+            fields.remove("event");
             result << fields;
         }
         return result;

@@ -23,11 +23,7 @@ protected:
             GTEST_SKIP() << "tclink-demo-server not built";
         ASSERT_TRUE(server.start(endpoint, {"--tone-hz", "0"}));
         control = std::make_unique<FreeRdpControl>();
-        control->resize(640, 480);
-        control->Server = "127.0.0.1";
-        control->AdvancedSettings2.RDPPort = 7311;
-        control->UserName = account;
-        control->setClearTextPassword(password);
+        logInTo(*control, QStringLiteral("127.0.0.1"), 7311);
         log = std::make_unique<EventLog>(*control);
     }
 

@@ -56,12 +56,8 @@ protected:
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(server.start(endpoint, {"--tone-hz", QString::number(toneHz)}));
         control = std::make_unique<FreeRdpControl>();
-        control->resize(640, 480);
-        control->Server = "127.0.0.1";
-        control->AdvancedSettings2.RDPPort = 7313;
         control->AdvancedSettings2.RedirectDrives = true; // as the session does
-        control->UserName = account;
-        control->setClearTextPassword(password);
+        logInTo(*control, QStringLiteral("127.0.0.1"), 7313);
         log = std::make_unique<EventLog>(*control);
     }
 

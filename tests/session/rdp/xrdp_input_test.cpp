@@ -89,14 +89,7 @@ protected:
         for (const QByteArray& line : file.readAll().split('\n')) {
             if (line.isEmpty())
                 continue;
-            const QList<QByteArray> words = line.split(' ');
-            QMap<QString, QString> fields{{"event", QString::fromUtf8(words[0])}};
-            for (qsizetype i = 1; i < words.size(); ++i) {
-                const qsizetype eq = words[i].indexOf('=');
-                fields[words[i].left(eq)] =
-                    QString::fromUtf8(QByteArray::fromPercentEncoding(words[i].mid(eq + 1)));
-            }
-            result << fields;
+            result << reportFields(line);
         }
         return result;
     }
