@@ -2,12 +2,14 @@
 diagnostics, places in its launcher, and an update server that has nothing newer."""
 
 import os
+import shutil
 import sys
 import unittest
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools")
 sys.path.insert(0, TOOLS)
 from peers import UpdateServers  # noqa: E402
+from xdesktop import Desktop  # noqa: E402
 
 PROGRAM = os.environ.get("TCLINK_PROGRAM") or sys.argv.pop(1)
 TRACE = {"QT_LOGGING_RULES": "tclink.*=true"}
@@ -63,3 +65,21 @@ def setUpModule():
 def tearDownModule():
     while _updates:
         _updates.pop().close()
+
+
+class InstalledProgram(unittest.TestCase):
+    """A copy of the program under test, in a folder of its own, on a private X display: the
+    program that an update replaces."""
+
+    def setUp(self):
+        self.desk = Desktop()
+        self.folder = os.path.join(self.desk.work, "program")
+        os.makedirs(self.folder)
+        self.installed = os.path.join(self.folder, "tclink")
+        shutil.copy2(PROGRAM, self.installed)
+        with open(PROGRAM, "rb") as f:
+            self.old_bytes = f.read()
+        self.marker = os.path.join(self.desk.work, "new-program-started")
+
+    def tearDown(self):
+        self.desk.close()

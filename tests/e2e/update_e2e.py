@@ -14,12 +14,11 @@ import tempfile
 import time
 import unittest
 
-from common import PROGRAM, TOOLS, TRACE, needs_ftp, traced
+from common import PROGRAM, TOOLS, TRACE, InstalledProgram, needs_ftp, traced
 
 sys.path.insert(0, os.path.join(TOOLS, "servers"))
 import rar4  # noqa: E402
 from peers import UpdateServers, wait_until  # noqa: E402
-from xdesktop import Desktop  # noqa: E402
 
 QUESTION = "有最新版本，是否升级？"
 
@@ -40,20 +39,7 @@ def rar(entries):
     return out.getvalue()
 
 
-class Update(unittest.TestCase):
-    def setUp(self):
-        self.desk = Desktop()
-        self.folder = os.path.join(self.desk.work, "program")
-        os.makedirs(self.folder)
-        self.installed = os.path.join(self.folder, "tclink")
-        shutil.copy2(PROGRAM, self.installed)
-        with open(PROGRAM, "rb") as f:
-            self.old_bytes = f.read()
-        self.marker = os.path.join(self.desk.work, "new-program-started")
-
-    def tearDown(self):
-        self.desk.close()
-
+class Update(InstalledProgram):
     def answer_question(self, key):
         wait_until(lambda: any(QUESTION in box for box in traced(self.desk, "box")), 20, "the question")
         time.sleep(0.3)

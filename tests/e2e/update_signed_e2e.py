@@ -13,12 +13,11 @@ import tempfile
 import time
 import unittest
 
-from common import PROGRAM, TOOLS, TRACE, needs_ftp, traced
+from common import TOOLS, TRACE, InstalledProgram, needs_ftp, traced
 
 sys.path.insert(0, os.path.join(TOOLS, "servers"))
 import rar4  # noqa: E402
 from peers import UpdateServers, wait_until  # noqa: E402
-from xdesktop import Desktop  # noqa: E402
 
 QUESTION = "有最新版本，是否升级？"
 KEY = os.environ["TCLINK_UPDATE_SECRET_KEY"]
@@ -41,20 +40,10 @@ def signed(files, revision, key=KEY):
 
 
 @needs_ftp
-class SignedUpdate(unittest.TestCase):
+class SignedUpdate(InstalledProgram):
     def setUp(self):
-        self.desk = Desktop()
-        self.folder = os.path.join(self.desk.work, "program")
-        os.makedirs(self.folder)
-        self.installed = os.path.join(self.folder, "tclink")
-        shutil.copy2(PROGRAM, self.installed)
-        with open(PROGRAM, "rb") as f:
-            self.old_bytes = f.read()
-        self.marker = os.path.join(self.desk.work, "new-program-started")
+        super().setUp()
         self.new_program = f"#!/bin/sh\necho started > '{self.marker}'\n".encode()
-
-    def tearDown(self):
-        self.desk.close()
 
     def update(self, files, drive_d=False):
         """Offers revision 2 with these files and takes the update; returns the process."""

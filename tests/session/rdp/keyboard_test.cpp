@@ -11,6 +11,7 @@
 
 #include <freerdp/input.h>
 
+#include "keyboard_support.h"
 #include "rdp_test_support.h"
 #include "session/rdp/freerdp_control.h"
 #include "session/rdp/keyboard_state.h"
@@ -20,19 +21,6 @@ namespace {
 
 // A loopback endpoint of these tests alone: no other test binds it.
 const QString endpoint = QStringLiteral("127.0.0.8:7311");
-
-// X11 key codes (evdev) of the keys the tests press.
-constexpr quint32 keyA = 38;
-constexpr quint32 keyAltLeft = 64;
-constexpr quint32 keyCtrlLeft = 37;
-constexpr quint32 keypad1 = 87;
-constexpr quint32 keypad7 = 79;
-
-class FakeLocks final : public platform::KeyboardLocks {
-public:
-    platform::ToggleKeys toggleKeys() const override { return keys; }
-    platform::ToggleKeys keys;
-};
 
 TEST(KeyboardState, EachToggleKeyHasItsOwnSyncFlag)
 {

@@ -11,23 +11,12 @@
 
 #include <unistd.h>
 
+#include "keyboard_support.h"
 #include "rdp_test_support.h"
 #include "session/rdp/freerdp_control.h"
 
 namespace tclink::rdp::test {
 namespace {
-
-// X11 key codes (evdev) of the keys the test presses.
-constexpr quint32 keyA = 38;
-constexpr quint32 keyAltLeft = 64;
-constexpr quint32 keypad1 = 87;
-constexpr quint32 keypad7 = 79;
-
-class FakeLocks final : public platform::KeyboardLocks {
-public:
-    platform::ToggleKeys toggleKeys() const override { return keys; }
-    platform::ToggleKeys keys;
-};
 
 // A real xrdp on 127.0.0.1:7011 whose start program is tclink-input-recorder: an X program in
 // the session that records the keys and the clipboard it receives.
