@@ -140,7 +140,7 @@ QImage renderDesktop(QSize size, const SessionView& view)
         y += 25;
     }
 
-    drawInputField(p, QRect(16, h - 60, w - 168, 28), view.input);
+    drawInputField(p, QRect(16, h - 104, w - 168, 28), view.input); // above the pointer areas
 
     // Status bar and the exit button.
     p.fillRect(0, h - 24, w, 24, QColor(220, 224, 230));
