@@ -1,8 +1,8 @@
 #include "session/rdp/freerdp_session.h"
-#include "session/rdp/freerdp_log.h"
-#include "session/rdp/logon_watch.h"
 
 #include "session/rdp/clipboard_bridge.h"
+#include "session/rdp/freerdp_log.h"
+#include "session/rdp/logon_watch.h"
 
 #include <QPainter>
 
@@ -249,7 +249,7 @@ BOOL FreeRdpSession::onPostConnect(freerdp* instance)
             return FALSE;
     }
     registerPointer(instance->context, onPointer);
-    self->unicodeInput_ = freerdp_settings_get_bool(instance->settings, FreeRDP_UnicodeInput);
+    self->unicodeInput_ = freerdp_settings_get_bool(settings, FreeRDP_UnicodeInput);
     return self->reportConnected();
 }
 
