@@ -14,8 +14,14 @@
 
 int main(int argc, char** argv)
 {
-    if (!tclink::platform::displayAvailable()) {
+    switch (tclink::platform::prepareDisplay()) {
+    case tclink::platform::DisplayCheck::Available:
+        break;
+    case tclink::platform::DisplayCheck::NoDisplay:
         std::fputs(tclink::platform::NoDisplayMessage, stderr);
+        return 1;
+    case tclink::platform::DisplayCheck::NoXwayland:
+        std::fputs(tclink::platform::NoXwaylandMessage, stderr);
         return 1;
     }
     QApplication app(argc, argv);

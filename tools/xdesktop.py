@@ -143,3 +143,63 @@ class Desktop:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class WaylandDesktop(Desktop):
+    """A private Wayland session as GNOME on Debian gives one: weston with Xwayland (started by
+    weston when the first X client connects), shown full-screen on a private Xvfb display that
+    stands for the machine's screen, keyboard and mouse. The programs started here get
+    WAYLAND_DISPLAY, DISPLAY (Xwayland's), XDG_SESSION_TYPE=wayland and no QT_QPA_PLATFORM;
+    with xwayland=False there is no X display at all. Keys and clicks go in through the screen
+    (keys()), so weston decides which window gets them, and screenshots show
+    what weston shows. x_client() and xdotool() talk to Xwayland."""
+
+    def __init__(self, width=1280, height=800, xwayland=True):
+        super().__init__(width, height)
+        self.screen_env = dict(self.env)
+        runtime = os.path.join(self.work, "runtime")
+        os.makedirs(runtime, mode=0o700)
+        weston_log = os.path.join(self.work, "weston.log")
+        command = ["weston", "--backend=x11-backend.so", "--use-pixman", "--fullscreen",
+                   f"--width={width}", f"--height={height}", "--socket=wayland-tclink",
+                   f"--log={weston_log}", "--idle-time=0"]
+        if xwayland:
+            command.append("--xwayland")
+        self.procs.append(subprocess.Popen(
+            command, env=dict(self.screen_env, XDG_RUNTIME_DIR=runtime),
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+        self.env = {k: v for k, v in self.screen_env.items()
+                    if k not in ("DISPLAY", "QT_QPA_PLATFORM")}
+        self.env.update(XDG_RUNTIME_DIR=runtime, XDG_SESSION_TYPE="wayland",
+                        XDG_CURRENT_DESKTOP="GNOME", WAYLAND_DISPLAY="wayland-tclink")
+        socket = os.path.join(runtime, "wayland-tclink")
+        deadline = time.monotonic() + 15
+        while not os.path.exists(socket) or (xwayland and "DISPLAY" not in self.env):
+            if xwayland and os.path.exists(weston_log):
+                with open(weston_log, errors="replace") as f:
+                    for line in f:
+                        if "xserver listening on display " in line:
+                            self.env["DISPLAY"] = line.rsplit(" ", 1)[1].strip()
+            if time.monotonic() > deadline or self.procs[-1].poll() is not None:
+                self.close()
+                raise RuntimeError("weston did not start")
+            time.sleep(0.05)
+
+    def window(self, name, timeout=15, activate=False):
+        """An X window of Xwayland by its name; weston decides about its activation."""
+        return super().window(name, timeout, activate=False)
+
+    def keys(self, *names):
+        """Keys pressed on the machine's keyboard, one after the other."""
+        subprocess.run(["xdotool", "key", "--delay", "80", *names], env=self.screen_env,
+                       check=True, timeout=20)
+
+    def type(self, window, text):
+        subprocess.run(["xdotool", "type", "--delay", "80", text], env=self.screen_env,
+                       check=True, timeout=20)
+
+    def screenshot(self, path):
+        """The machine's screen: what weston shows."""
+        subprocess.run(["import", "-window", "root", path], env=self.screen_env, check=True,
+                       timeout=20)
+        return path

@@ -153,11 +153,14 @@ fs::path frmupdate::previousProgramFile() const
 bool frmupdate::event(QEvent* event)
 {
     const bool handled = QWidget::event(event);
-    if (event->type() == QEvent::WindowActivate) {
-        Form_Activate();
-    } else if (event->type() == QEvent::Show) {
-        // A window manager that does not activate the window must not stop the program here.
-        QTimer::singleShot(1000, this, &frmupdate::Form_Activate);
+    // The check blocks the window: it starts once the window has been drawn with its text,
+    // right after that drawing has gone out, whether or not the window manager activates it.
+    if (event->type() == QEvent::Paint && !checkScheduled_) {
+        checkScheduled_ = true;
+        QTimer::singleShot(0, this, [this] {
+            QGuiApplication::sync();
+            Form_Activate();
+        });
     }
     return handled;
 }
@@ -171,7 +174,7 @@ void frmupdate::setStatus(const QString& text)
 
 void frmupdate::Form_Activate()
 {
-    // The check runs once; the window is activated again when its message box closes.
+    // The check runs once; the window is drawn again while its message box is open.
     if (activated_) {
         return;
     }

@@ -16,7 +16,7 @@ class InternetTransferControl;
 
 namespace tclink::update {
 
-// The update window, the first window of a run. When it first becomes active it asks the
+// The update window, the first window of a run. Once it is on screen with its text it asks the
 // update server of the remembered line for the newest revision; if the server has a newer
 // one and the user agrees, it downloads, unpacks and installs it and starts it. Otherwise it
 // opens the launcher and closes.
@@ -63,6 +63,7 @@ private:
     void remove(const QString& windowsPath) const;
 
     Module1& module_;
+    bool checkScheduled_ = false;
     bool activated_ = false;
     bool fetchingSignature_ = false;
     bool signatureArrived_ = false;

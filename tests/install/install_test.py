@@ -19,6 +19,8 @@ SOURCE = os.environ["TCLINK_SOURCE_DIR"]
 BINARY = os.environ["TCLINK_BINARY_DIR"]
 NO_DISPLAY = ("tclink：没有可用的图形显示（DISPLAY），"
               "请在桌面会话中启动本程序。\n")
+NO_XWAYLAND = ("tclink：Wayland 桌面中没有可用的 Xwayland（DISPLAY），"
+               "本程序需要 Xwayland 才能运行，请安装 Xwayland 或改用 X11 会话。\n")
 
 
 def png_size(path):
@@ -155,7 +157,8 @@ class Command(unittest.TestCase):
 class NoDisplay(unittest.TestCase):
     def run_program(self, **env):
         clean = {k: v for k, v in os.environ.items()
-                 if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+                 if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                              "XDG_SESSION_TYPE")}
         clean.update(env)
         with tempfile.TemporaryDirectory() as work:
             return subprocess.run([PROGRAM], capture_output=True, timeout=20, cwd=work,
@@ -167,6 +170,15 @@ class NoDisplay(unittest.TestCase):
             self.assertEqual(result.returncode, 1, env)
             self.assertEqual(result.stderr.decode(), NO_DISPLAY, env)
             self.assertEqual(result.stdout, b"", env)
+
+    def test_a_wayland_session_without_xwayland_is_told(self):
+        # Qt would run on Wayland there; the program needs X11.
+        for env in ({"WAYLAND_DISPLAY": "wayland-0"},
+                    {"WAYLAND_DISPLAY": "wayland-0", "DISPLAY": ":4711"},
+                    {"XDG_SESSION_TYPE": "wayland", "QT_QPA_PLATFORM": "wayland"}):
+            result = self.run_program(**env)
+            self.assertEqual(result.returncode, 1, env)
+            self.assertEqual(result.stderr.decode(), NO_XWAYLAND, env)
 
 
 class Versions(unittest.TestCase):

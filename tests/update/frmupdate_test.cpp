@@ -3,6 +3,9 @@
 #include "update/frmupdate.h"
 #include "update/inet/transfer_control.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QTest>
@@ -67,11 +70,55 @@ TEST_F(Update, AsksTheLinesServerAndOpensTheLauncherWhenNothingIsNewer)
     }
 }
 
-TEST_F(Update, TheCheckRunsOnceWhenTheWindowFirstBecomesActive)
+// Keeps every activation from the update window, as a window manager that does not activate
+// new windows does, and notes whether the check had begun when the window was first drawn.
+class WithoutActivation : public QObject {
+public:
+    explicit WithoutActivation(TestWorld& world) : world_(world)
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (!qobject_cast<frmupdate*>(watched)) {
+            return false;
+        }
+        if (event->type() == QEvent::Paint && !drawn) {
+            drawn = true;
+            checkedBeforeDrawn = world_.transfer && !world_.transfer->openedUrls.empty();
+        }
+        return event->type() == QEvent::WindowActivate || event->type() == QEvent::ActivationChange;
+    }
+
+    bool drawn = false;
+    bool checkedBeforeDrawn = false;
+
+private:
+    TestWorld& world_;
+};
+
+TEST_F(Update, TheCheckStartsOnceTheWindowIsDrawnWithoutBeingActivated)
+{
+    WithoutActivation filter(world);
+    open(" 0 ");
+    // Right after the drawing, well before the second that a fallback would wait.
+    QElapsedTimer waited;
+    waited.start();
+    while (world.module.frmbegin() == nullptr && waited.elapsed() < 500) {
+        QTest::qWait(10);
+    }
+    ASSERT_NE(world.module.frmbegin(), nullptr);
+    EXPECT_TRUE(filter.drawn);
+    EXPECT_FALSE(filter.checkedBeforeDrawn);
+    EXPECT_TRUE(world.boxes.shown.empty());
+    QTRY_COMPARE(world.module.frmupdate(), nullptr);
+}
+
+TEST_F(Update, TheCheckRunsOnce)
 {
     world.boxes.answers = {Answer::No};
     open("1");
-    QTRY_COMPARE(world.boxes.shown.size(), 1u); // asked on the first activation
+    QTRY_COMPARE(world.boxes.shown.size(), 1u); // asked once the window is drawn
     QTRY_COMPARE(world.module.frmupdate(), nullptr);
     EXPECT_NE(world.module.frmbegin(), nullptr);
     EXPECT_EQ(world.boxes.shown.size(), 1u);
@@ -82,7 +129,7 @@ TEST_F(Update, AnActivationAfterTheCheckDoesNothing)
     world.boxes.answers = {Answer::No};
     auto& w = open("1");
     w.Form_Activate();
-    // Activated again when its question closes, or by the fallback, before it is deleted.
+    // Drawn again while its question is open, or activated, before it is deleted.
     w.Form_Activate();
     EXPECT_EQ(world.transfer->openedUrls.size(), 1u);
     EXPECT_EQ(world.boxes.shown.size(), 1u);
