@@ -13,6 +13,17 @@ FONT_ALIAS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fonts",
                           "64-tclink-simsun.conf")
 
 
+def stop_process(proc):
+    """Ends a process started here, by its id."""
+    if proc.poll() is None:
+        proc.send_signal(signal.SIGTERM)
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 class Desktop:
     def __init__(self, width=1280, height=800):
         self.work = tempfile.mkdtemp(prefix="tclink-e2e-")
@@ -159,31 +170,47 @@ class WaylandDesktop(Desktop):
         self.screen_env = dict(self.env)
         runtime = os.path.join(self.work, "runtime")
         os.makedirs(runtime, mode=0o700)
-        weston_log = os.path.join(self.work, "weston.log")
-        command = ["weston", "--backend=x11-backend.so", "--use-pixman", "--fullscreen",
-                   f"--width={width}", f"--height={height}", "--socket=wayland-tclink",
-                   f"--log={weston_log}", "--idle-time=0"]
-        if xwayland:
-            command.append("--xwayland")
-        self.procs.append(subprocess.Popen(
-            command, env=dict(self.screen_env, XDG_RUNTIME_DIR=runtime),
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         self.env = {k: v for k, v in self.screen_env.items()
                     if k not in ("DISPLAY", "QT_QPA_PLATFORM")}
         self.env.update(XDG_RUNTIME_DIR=runtime, XDG_SESSION_TYPE="wayland",
                         XDG_CURRENT_DESKTOP="GNOME", WAYLAND_DISPLAY="wayland-tclink")
-        socket = os.path.join(runtime, "wayland-tclink")
+        # Weston takes the first X display number whose lock file is free; an X server
+        # started elsewhere at the same moment can take it first: weston is tried again.
+        log = ""
+        for attempt in range(3):
+            weston, log = self._start_weston(width, height, xwayland, attempt)
+            if weston:
+                self.procs.append(weston)
+                return
+        self.close()
+        raise RuntimeError(f"weston did not start:\n{log}")
+
+    def _start_weston(self, width, height, xwayland, attempt):
+        """Weston's process once its sockets are there, or None and the end of its log."""
+        log_path = os.path.join(self.work, f"weston-{attempt}.log")
+        command = ["weston", "--backend=x11-backend.so", "--use-pixman", "--fullscreen",
+                   f"--width={width}", f"--height={height}", "--socket=wayland-tclink",
+                   f"--log={log_path}", "--idle-time=0"]
+        if xwayland:
+            command.append("--xwayland")
+        weston = subprocess.Popen(command, env=dict(self.screen_env, XDG_RUNTIME_DIR=self.env[
+            "XDG_RUNTIME_DIR"]), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        socket = os.path.join(self.env["XDG_RUNTIME_DIR"], "wayland-tclink")
+        self.env.pop("DISPLAY", None)
         deadline = time.monotonic() + 15
-        while not os.path.exists(socket) or (xwayland and "DISPLAY" not in self.env):
-            if xwayland and os.path.exists(weston_log):
-                with open(weston_log, errors="replace") as f:
-                    for line in f:
-                        if "xserver listening on display " in line:
-                            self.env["DISPLAY"] = line.rsplit(" ", 1)[1].strip()
-            if time.monotonic() > deadline or self.procs[-1].poll() is not None:
-                self.close()
-                raise RuntimeError("weston did not start")
+        log = ""
+        while time.monotonic() < deadline and weston.poll() is None:
+            if os.path.exists(log_path):
+                with open(log_path, errors="replace") as f:
+                    log = f.read()
+                for line in log.splitlines():
+                    if "xserver listening on display " in line:
+                        self.env["DISPLAY"] = line.rsplit(" ", 1)[1].strip()
+            if os.path.exists(socket) and (not xwayland or "DISPLAY" in self.env):
+                return weston, log
             time.sleep(0.05)
+        stop_process(weston)
+        return None, log[-2000:]
 
     def window(self, name, timeout=15, activate=False):
         """An X window of Xwayland by its name; weston decides about its activation."""
