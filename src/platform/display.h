@@ -7,10 +7,10 @@ enum class DisplayCheck { Available, NoDisplay, NoXwayland };
 
 // Chooses the window system, before the application object exists, and says whether the
 // windows can be shown there (Qt aborts the process when its platform finds no display).
-// The program runs on X11: in a Wayland session it runs through Xwayland, where it can keep
-// its windows above others and off the taskbar and read the keyboard's lock state, whatever
-// Qt would pick. A platform other than X11 or Wayland named in QT_QPA_PLATFORM (offscreen) is
-// left to Qt.
+// The program runs on X11: in a Wayland session it runs through Xwayland, whatever Qt would
+// pick, since what it asks of the window system (XKB's lock state, X key codes, a window above
+// the others or off the taskbar) is X11's. A platform other than X11 or Wayland named in
+// QT_QPA_PLATFORM (offscreen) is left to Qt.
 DisplayCheck prepareDisplay();
 
 // The one line printed when there is no display.

@@ -174,7 +174,7 @@ void frmupdate::setStatus(const QString& text)
 
 void frmupdate::Form_Activate()
 {
-    // The check runs once; the window is drawn again while its message box is open.
+    // The check runs once, however often this is called.
     if (activated_) {
         return;
     }
