@@ -119,9 +119,12 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
         char* params[] = {name.data()};
         ok = freerdp_client_add_static_channel(s, 1, params);
     }
-    if (ok && c.redirectDrives)
-        ok = addDevice(s, {"drive", "home", c.driveRoot}) &&
-             freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);
+    // RedirectDrives without a drive of its own makes FreeRDP share the whole file system.
+    if (ok && c.redirectDrives && !c.drives.empty()) {
+        for (const SharedDrive& drive : c.drives)
+            ok = ok && addDevice(s, {"drive", drive.name, driveChannelPath(drive.folder)});
+        ok = ok && freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);
+    }
     if (ok && c.redirectPrinters)
         ok = addDevice(s, {"printer"});
     if (ok && c.redirectPorts)

@@ -25,6 +25,9 @@ protected:
         if (!DemoServer::available())
             GTEST_SKIP() << "tclink-demo-server not built: " << DemoServer::binary().toStdString();
         control = std::make_unique<FreeRdpControl>();
+        control->setDriveFolders([this] {
+            return std::vector<SharedDrive>{{"C", drive.path().toStdString()}};
+        });
         logInTo(*control, QStringLiteral("127.0.0.1"), 7011);
         log = std::make_unique<EventLog>(*control);
     }
@@ -35,6 +38,7 @@ protected:
     }
 
     DemoServer server;
+    QTemporaryDir drive; // C:, shared when RedirectDrives is set
     std::unique_ptr<FreeRdpControl> control;
     std::unique_ptr<EventLog> log;
 };
