@@ -131,6 +131,15 @@ class Drives(unittest.TestCase):
             self.assertNotEqual(attacks[("C", path)][1], "0x00000000", path)  # not written
         self.assertEqual(self.diagnostics(), [])
 
+    def test_an_empty_drive_d_is_not_shared(self):
+        os.remove(os.path.join(self.drive_d, "id.txt"))  # the program has no D: then
+        write(os.path.join(self.drive_c, "WINDOWS", "system", "id.txt"), ID_LINE)
+        with DemoServer(HOSTILE, listen=["127.0.0.1:7011"], errors=self.errors) as server:
+            self.log_in(server)
+            wait_until(lambda: "attack done" in read(self.errors).decode(), 30, "the attack")
+        self.assertEqual({drive for drive, _ in self.attacks()}, {"C"})
+        self.assertEqual(os.listdir(self.drive_d), [])
+
     def refused(self, extra_env=None, program=PROGRAM):
         """Logs in against the hostile server; the session comes up with no drive shared and
         nothing in the home changed. Returns the diagnostics that said why."""
@@ -167,8 +176,11 @@ class UnwritableHome(unittest.TestCase):
             home = os.path.join(desk.work, "home")
             os.makedirs(home)
             write(os.path.join(desk.drive_c, "WINDOWS", "system", "id.txt"), ID_LINE)
+            runtime = os.path.join(desk.work, "runtime")
+            os.makedirs(runtime, mode=0o700)
             env = {**TRACE, "HOME": home, "XDG_CONFIG_HOME": os.path.join(home, ".config"),
-                   "XDG_DATA_HOME": os.path.join(home, ".local", "share")}
+                   "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
+                   "XDG_RUNTIME_DIR": runtime}
             prefix = ()
             if os.geteuid() == 0:  # root writes anywhere: the program runs as nobody
                 os.chmod(desk.work, 0o755)
@@ -176,6 +188,7 @@ class UnwritableHome(unittest.TestCase):
                 for folder, _, _ in os.walk(desk.drive_c):
                     os.chown(folder, nobody, grp.getgrnam("nogroup").gr_gid)
                 os.chown(os.path.join(desk.drive_c, "WINDOWS", "system", "id.txt"), nobody, -1)
+                os.chown(runtime, nobody, -1)
                 prefix = ("runuser", "-u", "nobody", "--", "env", f"HOME={home}")
             os.chmod(home, 0o555)
             desk.start(PROGRAM, extra_env=env, prefix=prefix)
@@ -184,8 +197,9 @@ class UnwritableHome(unittest.TestCase):
                        "the completed login")
             desk.window("岚拓客户管理系统")
             self.assertEqual(server.events("login")[0][1]["ok"], "1")
-            self.assertIn("FreeRDP's files go to", desk.log_text())
+            self.assertIn(f"FreeRDP's files go to {runtime}/tclink-freerdp", desk.log_text())
             self.assertEqual(os.listdir(home), [])
+            self.assertTrue(os.path.isdir(os.path.join(runtime, "tclink-freerdp")))
 
 
 if __name__ == "__main__":

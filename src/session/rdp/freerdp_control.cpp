@@ -20,6 +20,7 @@
 #include <freerdp/locale/keyboard.h>
 
 #include "session/rdp/clipboard_bridge.h"
+#include "session/rdp/config_folder.h"
 #include "session/rdp/freerdp_log.h"
 #include "session/rdp/freerdp_session.h"
 
@@ -125,7 +126,7 @@ void FreeRdpControl::Connect()
             qCWarning(lcRdp).noquote() << check.refusal;
         config.drives = std::move(check.drives);
     }
-    config.configDir = configFolder_.path().toStdString();
+    config.configDir = freerdpConfigFolder().toStdString();
 
     // A probe shares nothing: it ends before any channel would be joined.
     clipboard_ = ProbeOnly ? nullptr : std::make_unique<ClipboardBridge>();

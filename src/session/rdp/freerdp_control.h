@@ -3,7 +3,6 @@
 #include <memory>
 
 #include "platform/keyboard_locks.h"
-#include "session/rdp/config_folder.h"
 #include "session/rdp/drive_sharing.h"
 #include "session/rdp/keyboard_state.h"
 #include "session/rdp/remote_desktop_control.h"
@@ -77,7 +76,6 @@ private:
 
     QString password_;
     DriveFolders driveFolders_;
-    ConfigFolder configFolder_;
     std::unique_ptr<ClipboardBridge> clipboard_; // outlives the session that uses it
     std::unique_ptr<FreeRdpSession> session_;
     bool running_ = false;

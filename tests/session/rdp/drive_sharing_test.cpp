@@ -101,6 +101,11 @@ TEST_F(DriveSharing, NoDriveHoldsOrLiesInWhatTheUserOrTheProgramRuns)
              home / ".config" / "autostart",             // desktop autostart
              home / ".local" / "share" / "applications", // menu entries
              home / ".local" / "bin",                    // on the usual search path
+             home / "bin",                               // on Debian's search path too
+             home / ".local" / "share" / "systemd",      // user services
+             home / ".local" / "share" / "dbus-1",       // services started on demand
+             home / ".ssh",                              // commands run at login
+             home / ".gnupg",                            // programs gpg starts
              root / "bin",                               // on this search path
              fs::path(QCoreApplication::applicationDirPath().toStdString()), // the program
              fs::path("/"),
