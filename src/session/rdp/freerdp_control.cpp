@@ -127,6 +127,7 @@ void FreeRdpControl::Connect()
         config.drives = std::move(check.drives);
     }
     config.configDir = freerdpConfigFolder().toStdString();
+    config.certificatePins = certificatePins_;
 
     // A probe shares nothing: it ends before any channel would be joined.
     clipboard_ = ProbeOnly ? nullptr : std::make_unique<ClipboardBridge>();

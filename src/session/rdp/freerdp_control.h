@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/keyboard_locks.h"
+#include "session/rdp/certificate_pins.h"
 #include "session/rdp/drive_sharing.h"
 #include "session/rdp/keyboard_state.h"
 #include "session/rdp/remote_desktop_control.h"
@@ -37,6 +38,8 @@ public:
     void setKeyboardLocks(const platform::KeyboardLocks& locks) { locks_ = &locks; }
     // The drives RedirectDrives shares, once they pass checkDrives; none unless set.
     void setDriveFolders(DriveFolders folders) { driveFolders_ = std::move(folders); }
+    // The fingerprints the servers' certificates must have (the build's unless replaced).
+    void setCertificatePins(std::vector<QByteArray> pins) { certificatePins_ = std::move(pins); }
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
@@ -76,6 +79,7 @@ private:
 
     QString password_;
     DriveFolders driveFolders_;
+    std::vector<QByteArray> certificatePins_ = builtInCertificatePins();
     std::unique_ptr<ClipboardBridge> clipboard_; // outlives the session that uses it
     std::unique_ptr<FreeRdpSession> session_;
     bool running_ = false;

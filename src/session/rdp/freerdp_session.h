@@ -47,7 +47,9 @@ public:
         bool redirectDrives = false;
         bool redirectPrinters = false;
         bool redirectPorts = false;
-        std::vector<SharedDrive> drives;      // shared when redirectDrives; checked already
+        std::vector<SharedDrive> drives; // shared when redirectDrives; checked already
+        // SHA-256 fingerprints, one of which the server's certificate must have; none: any.
+        std::vector<QByteArray> certificatePins;
         std::string configDir;                // the only place FreeRDP may write to
         ClipboardBridge* clipboard = nullptr; // shares the clipboard when set; must outlive this
         // Only find out whether the server answers as an RDP server: connected() comes at the
@@ -140,6 +142,8 @@ private:
     std::atomic<bool> closing_{false};
     std::atomic<bool> connectTimedOut_{false};
     std::atomic<bool> loginReported_{false};
+    std::atomic<bool> certificateRefused_{false};
+    std::vector<QByteArray> certificatePins_;
     bool probe_ = false;
     std::atomic<bool> unicodeInput_{false};
 
