@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 
-#include <algorithm>
 #include <cstdlib>
 #include <optional>
 #include <system_error>
