@@ -50,7 +50,7 @@ const QString NetworkUnreachable =
 QString certificateRefused()
 {
     return QStringLiteral(
-               "服务器的安全证书不对，可能有人冒充服务器。为了您的数据安全，程序不会登录。"
+               "服务器的安全证书不对，可能有人冒充服务器。\n为了您的数据安全，程序不会登录。"
                "请联系售后热线：") +
            SupportPhone;
 }

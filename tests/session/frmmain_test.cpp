@@ -163,7 +163,7 @@ TEST_F(Session, AServerCertificateTheBuildDoesNotAcceptIsToldAndEnds)
         }
         ASSERT_EQ(fresh.boxes.shown.size(), 1u) << probeFails;
         EXPECT_EQ(fresh.boxes.shown[0].prompt,
-                  QStringLiteral("服务器的安全证书不对，可能有人冒充服务器。为了您的数据安全，"
+                  QStringLiteral("服务器的安全证书不对，可能有人冒充服务器。\n为了您的数据安全，"
                                  "程序不会登录。请联系售后热线：400-000-0000"));
         EXPECT_EQ(fresh.desktop.ends, 1);
     }
