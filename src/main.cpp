@@ -12,6 +12,22 @@
 #include <QApplication>
 #include <cstdio>
 
+namespace {
+
+// The session shares the program's own drives with the server: C:, and D: when the program
+// counts it as there (it holds something).
+std::vector<tclink::rdp::SharedDrive> programDrives(const tclink::platform::DriveMap& drives)
+{
+    std::vector<tclink::rdp::SharedDrive> shared;
+    if (const auto c = drives.root(QChar('C')))
+        shared.push_back({"C", *c});
+    if (!drives.firstEntry(QChar('D')).isEmpty())
+        shared.push_back({"D", *drives.root(QChar('D'))});
+    return shared;
+}
+
+} // namespace
+
 int main(int argc, char** argv)
 {
     switch (tclink::platform::prepareDisplay()) {
@@ -34,8 +50,10 @@ int main(int argc, char** argv)
     tclink::platform::QtMessageBoxes boxes;
     tclink::platform::SystemClock clock;
     tclink::platform::HostDesktop desktop(drives);
-    const auto makeRemoteDesktop = [](QWidget* parent) {
-        return new tclink::rdp::FreeRdpControl(parent);
+    const auto makeRemoteDesktop = [&drives](QWidget* parent) {
+        auto* control = new tclink::rdp::FreeRdpControl(parent);
+        control->setDriveFolders([&drives] { return programDrives(drives); });
+        return control;
     };
     const auto makeTransfer = [&drives](QObject* parent) {
         return new tclink::inet::CurlTransferControl(

@@ -24,15 +24,16 @@ def stop(proc):
 
 
 class DemoServer:
-    """tclink-demo-server on the given endpoints (default: both line addresses, both ports)."""
+    """tclink-demo-server on the given endpoints (default: both line addresses, both ports);
+    what it writes to stderr goes to the file `errors` when given."""
 
-    def __init__(self, binary, *options, listen=()):
+    def __init__(self, binary, *options, listen=(), errors=None):
         self.report = tempfile.NamedTemporaryFile(prefix="tclink-demo-report-", delete=False).name
         args = [binary, "--report", self.report, *options]
         for endpoint in listen:
             args += ["--listen", endpoint]
-        self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     text=True)
+        with open(errors or os.devnull, "wb") as err:
+            self.proc = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=err, text=True)
         expected = len(listen) or 4
         ready = 0
         while ready < expected:

@@ -46,6 +46,14 @@ const QString NetworkCutPolite =
 const QString NetworkCutPlain = QStringLiteral("你的网络刚才已经断开了,请确定能上网后,再运行程序!");
 const QString NetworkUnreachable =
     QStringLiteral("网络不通,请选择其它线路进入或关掉防火墙后再进入!");
+// The server's certificate is none of those the program was built to accept.
+QString certificateRefused()
+{
+    return QStringLiteral(
+               "服务器的安全证书不对，可能有人冒充服务器。\n为了您的数据安全，程序不会登录。"
+               "请联系售后热线：") +
+           SupportPhone;
+}
 
 QDateTime toMinute(const QDateTime& time)
 {
@@ -230,6 +238,9 @@ void frmmain::MsTscAx2_OnDisconnected(qint32 discReason)
     } else if (discReason == ReasonHostNotFound) {
         tell(NetworkUnreachable);
         module_.services.desktop.endProgram();
+    } else if (discReason == rdp::ReasonServerCertificateRefused) {
+        tell(certificateRefused());
+        module_.services.desktop.endProgram();
     } else if (!probeConnected_) {
         // Failed before it ever reached the server: waiting on would show the connecting
         // text for ever.
@@ -301,6 +312,8 @@ void frmmain::MsTscAx1_OnDisconnected(qint32 discReason)
         tell(NetworkCutPlain);
     } else if (discReason == ReasonHostNotFound) {
         tell(NetworkUnreachable);
+    } else if (discReason == rdp::ReasonServerCertificateRefused) {
+        tell(certificateRefused());
     }
     module_.services.desktop.endProgram();
 }

@@ -147,6 +147,28 @@ TEST_F(Session, NetworkFailuresAreToldPolitelyByTheProbeAndPlainlyByTheSession)
     }
 }
 
+// Whether the probe or, on a second look, the session finds a certificate that the build does
+// not accept, the user is told that the server may be an impostor, and the program ends.
+TEST_F(Session, AServerCertificateTheBuildDoesNotAcceptIsToldAndEnds)
+{
+    for (const bool probeFails : {true, false}) {
+        TestWorld fresh(true);
+        auto& w = fresh.module.showFrmmain();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+        if (probeFails) {
+            emit fresh.controls.at(1)->OnDisconnected(tclink::rdp::ReasonServerCertificateRefused);
+        } else {
+            emit fresh.controls.at(1)->OnConnected();
+            emit fresh.controls.at(0)->OnDisconnected(tclink::rdp::ReasonServerCertificateRefused);
+        }
+        ASSERT_EQ(fresh.boxes.shown.size(), 1u) << probeFails;
+        EXPECT_EQ(fresh.boxes.shown[0].prompt,
+                  QStringLiteral("服务器的安全证书不对，可能有人冒充服务器。\n为了您的数据安全，"
+                                 "程序不会登录。请联系售后热线：400-000-0000"));
+        EXPECT_EQ(fresh.desktop.ends, 1);
+    }
+}
+
 TEST_F(Session, WithoutALogonSignalTheSessionIsShownAfterTheWaitAndNothingIsWritten)
 {
     qputenv("TCLINK_TEST_LOGON_WAIT_MS", "1000");

@@ -46,9 +46,11 @@ class Reader {
 public:
     explicit Reader(std::span<const std::uint8_t> data) : data_(data) {}
     bool has(std::size_t n) const { return data_.size() - pos_ >= n; }
+    std::uint32_t u8() { return take(1); }
     std::uint32_t u16() { return take(2); }
     std::uint32_t u32() { return take(4); }
     void skip(std::size_t n) { pos_ += n; }
+    std::span<const std::uint8_t> rest() const { return data_.subspan(pos_); }
 
 private:
     std::uint32_t take(std::size_t n)
@@ -81,7 +83,25 @@ Pdu serverCapabilities()
     return w.take();
 }
 
+std::function<std::unique_ptr<DriveVisitor>()>& visitorMaker()
+{
+    static std::function<std::unique_ptr<DriveVisitor>()> make;
+    return make;
+}
+
 } // namespace
+
+void installDriveVisitor(std::function<std::unique_ptr<DriveVisitor>()> make)
+{
+    visitorMaker() = std::move(make);
+}
+
+DeviceRedirection::DeviceRedirection(bool userLoggedOn) : userLoggedOn_(userLoggedOn)
+{
+    if (visitorMaker()) {
+        visitor_ = visitorMaker()();
+    }
+}
 
 Pdu DeviceRedirection::serverAnnounce() const
 {
@@ -107,14 +127,24 @@ std::vector<Pdu> DeviceRedirection::receive(std::span<const std::uint8_t> pdu)
                                           .take()};
     case PAKID_CORE_DEVICELIST_ANNOUNCE: {
         std::uint32_t count = r.has(4) ? r.u32() : 0;
+        std::vector<AnnouncedDrive> drives;
         for (; count > 0 && r.has(20); --count) {
             const std::uint32_t type = r.u32();
-            r.skip(4 + 8); // DeviceId, PreferredDosName
+            const std::uint32_t id = r.u32();
+            std::string name; // PreferredDosName: 8 ASCII bytes, NUL-padded
+            for (int i = 0; i < 8; ++i) {
+                if (const char c = char(r.u8()); c != '\0') {
+                    name += c;
+                }
+            }
             const std::uint32_t dataLength = r.u32();
             if (!r.has(dataLength)) {
                 break;
             }
             r.skip(dataLength);
+            if (type == RDPDR_DTYP_FILESYSTEM) {
+                drives.push_back({id, name});
+            }
             redirections_.drives |= type == RDPDR_DTYP_FILESYSTEM;
             redirections_.printers |= type == RDPDR_DTYP_PRINT;
             redirections_.ports |= type == RDPDR_DTYP_SERIAL || type == RDPDR_DTYP_PARALLEL;
@@ -126,7 +156,27 @@ std::vector<Pdu> DeviceRedirection::receive(std::span<const std::uint8_t> pdu)
             return {Writer(PAKID_CORE_USER_LOGGEDON).take()};
         }
         settled_ = true;
-        return {};
+        if (!visitor_ || visited_ || drives.empty()) {
+            return {};
+        }
+        visited_ = true;
+        std::vector<Pdu> replies;
+        for (const AnnouncedDrive& drive : drives) {
+            replies.push_back(Writer(PAKID_CORE_DEVICE_REPLY).u32(drive.id).u32(0).take());
+        }
+        for (Pdu& request : visitor_->announced(drives)) {
+            replies.push_back(std::move(request));
+        }
+        return replies;
+    }
+    case PAKID_CORE_DEVICE_IOCOMPLETION: {
+        if (!visitor_ || !r.has(12)) {
+            return {};
+        }
+        r.skip(4); // DeviceId
+        const std::uint32_t completionId = r.u32();
+        const std::uint32_t ioStatus = r.u32();
+        return visitor_->completed(completionId, ioStatus, r.rest());
     }
     default:
         return {};

@@ -1,13 +1,11 @@
 #include "session/rdp/freerdp_control.h"
 
-#include <QDir>
 #include <QFocusEvent>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QStandardPaths>
 #include <QStyle>
 #include <QWheelEvent>
 
@@ -22,6 +20,8 @@
 #include <freerdp/locale/keyboard.h>
 
 #include "session/rdp/clipboard_bridge.h"
+#include "session/rdp/config_folder.h"
+#include "session/rdp/freerdp_log.h"
 #include "session/rdp/freerdp_session.h"
 
 namespace tclink::rdp {
@@ -120,10 +120,14 @@ void FreeRdpControl::Connect()
     config.redirectPrinters = AdvancedSettings2.RedirectPrinters;
     config.redirectPorts = AdvancedSettings2.RedirectPorts;
     config.probe = ProbeOnly;
-    config.driveRoot = QDir::homePath().toStdString();
-    config.configDir =
-        (QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + "/freerdp")
-            .toStdString();
+    if (config.redirectDrives && !ProbeOnly && driveFolders_) {
+        DriveCheck check = checkDrives(driveFolders_(), protectedPlaces());
+        if (!check.refusal.isEmpty())
+            qCWarning(lcRdp).noquote() << check.refusal;
+        config.drives = std::move(check.drives);
+    }
+    config.configDir = freerdpConfigFolder().toStdString();
+    config.certificatePins = certificatePins_;
 
     // A probe shares nothing: it ends before any channel would be joined.
     clipboard_ = ProbeOnly ? nullptr : std::make_unique<ClipboardBridge>();

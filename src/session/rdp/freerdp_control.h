@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "platform/keyboard_locks.h"
+#include "session/rdp/certificate_pins.h"
+#include "session/rdp/drive_sharing.h"
 #include "session/rdp/keyboard_state.h"
 #include "session/rdp/remote_desktop_control.h"
 
@@ -34,6 +36,10 @@ public:
     // Where the local toggle keys are read (the window system's unless replaced); the locks
     // must outlive the control.
     void setKeyboardLocks(const platform::KeyboardLocks& locks) { locks_ = &locks; }
+    // The drives RedirectDrives shares, once they pass checkDrives; none unless set.
+    void setDriveFolders(DriveFolders folders) { driveFolders_ = std::move(folders); }
+    // The fingerprints the servers' certificates must have (the build's unless replaced).
+    void setCertificatePins(std::vector<QByteArray> pins) { certificatePins_ = std::move(pins); }
 
     QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
@@ -72,6 +78,8 @@ private:
     QSize desktop_; // device pixels; empty before the first Connect
 
     QString password_;
+    DriveFolders driveFolders_;
+    std::vector<QByteArray> certificatePins_ = builtInCertificatePins();
     std::unique_ptr<ClipboardBridge> clipboard_; // outlives the session that uses it
     std::unique_ptr<FreeRdpSession> session_;
     bool running_ = false;

@@ -1,8 +1,10 @@
 #include "session/rdp/freerdp_session.h"
 
+#include "session/rdp/certificate_pins.h"
 #include "session/rdp/clipboard_bridge.h"
 #include "session/rdp/freerdp_log.h"
 #include "session/rdp/logon_watch.h"
+#include "session/rdp/remote_desktop_control.h"
 
 #include <QPainter>
 
@@ -119,9 +121,12 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
         char* params[] = {name.data()};
         ok = freerdp_client_add_static_channel(s, 1, params);
     }
-    if (ok && c.redirectDrives)
-        ok = addDevice(s, {"drive", "home", c.driveRoot}) &&
-             freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);
+    // RedirectDrives without a drive of its own makes FreeRDP share the whole file system.
+    if (ok && c.redirectDrives && !c.drives.empty()) {
+        for (const SharedDrive& drive : c.drives)
+            ok = ok && addDevice(s, {"drive", drive.name, driveChannelPath(drive.folder)});
+        ok = ok && freerdp_settings_set_bool(s, FreeRDP_RedirectDrives, TRUE);
+    }
     if (ok && c.redirectPrinters)
         ok = addDevice(s, {"printer"});
     if (ok && c.redirectPorts)
@@ -172,6 +177,7 @@ FreeRdpSession::FreeRdpSession(const Config& config)
         return;
     }
     probe_ = config.probe;
+    certificatePins_ = config.certificatePins;
     instance_ = instance;
 }
 
@@ -309,10 +315,24 @@ bool FreeRdpSession::attachScreen(int width, int height)
     return !screen_.isNull();
 }
 
-int FreeRdpSession::onVerifyCertificate(freerdp* instance, const BYTE*, size_t, const char*, UINT16,
-                                        DWORD)
+int FreeRdpSession::onVerifyCertificate(freerdp* instance, const BYTE* pem, size_t length,
+                                        const char* host, UINT16 port, DWORD)
 {
     FreeRdpSession* self = contextOf(instance)->session;
+    const std::vector<QByteArray>& pins = self->certificatePins_;
+    if (!pins.empty()) {
+        const QByteArray fingerprint = certificateFingerprint(
+            QByteArray(reinterpret_cast<const char*>(pem), static_cast<qsizetype>(length)));
+        if (std::find(pins.begin(), pins.end(), fingerprint) == pins.end()) {
+            qCWarning(lcRdp).noquote()
+                << QStringLiteral("the certificate of %1:%2 (SHA-256 %3) is none of the build's")
+                       .arg(host)
+                       .arg(port)
+                       .arg(fingerprintText(fingerprint));
+            self->certificateRefused_ = true;
+            return 0;
+        }
+    }
     if (self->probe_) {
         // The server has answered as an RDP server and finished the security handshake.
         self->reportConnected();
@@ -520,6 +540,10 @@ void FreeRdpSession::run()
     freerdp_disconnect(instance_);
     connected_ = false;
 
+    if (certificateRefused_) {
+        emit finished(ReasonServerCertificateRefused, 0);
+        return;
+    }
     if (const qint32 fatal = fatalErrorCode(channelError, facts.lastError); fatal && !closing_)
         emit fatalError(fatal);
     emit finished(disconnectReason(facts), static_cast<qint32>(facts.errorInfo));

@@ -15,6 +15,7 @@
 #include <freerdp/freerdp.h>
 
 #include "session/rdp/disconnect_reason.h"
+#include "session/rdp/drive_sharing.h"
 #include "session/rdp/freerdp_pointer.h"
 #include "session/rdp/time_bounds.h"
 
@@ -46,7 +47,9 @@ public:
         bool redirectDrives = false;
         bool redirectPrinters = false;
         bool redirectPorts = false;
-        std::string driveRoot;                // the folder shared as a drive
+        std::vector<SharedDrive> drives; // shared when redirectDrives; checked already
+        // SHA-256 fingerprints, one of which the server's certificate must have; none: any.
+        std::vector<QByteArray> certificatePins;
         std::string configDir;                // the only place FreeRDP may write to
         ClipboardBridge* clipboard = nullptr; // shares the clipboard when set; must outlive this
         // Only find out whether the server answers as an RDP server: connected() comes at the
@@ -139,6 +142,8 @@ private:
     std::atomic<bool> closing_{false};
     std::atomic<bool> connectTimedOut_{false};
     std::atomic<bool> loginReported_{false};
+    std::atomic<bool> certificateRefused_{false};
+    std::vector<QByteArray> certificatePins_;
     bool probe_ = false;
     std::atomic<bool> unicodeInput_{false};
 

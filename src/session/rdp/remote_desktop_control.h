@@ -27,6 +27,10 @@ protected:
     ~IMsTscNonScriptable() = default;
 };
 
+// OnDisconnected's reason when the server's certificate is none of those the program was built
+// to accept (TCLINK_SERVER_CERTIFICATES); not one of the platform control's codes.
+constexpr qint32 ReasonServerCertificateRefused = 0x10001;
+
 // A remote-desktop client control hosted in a window. The host places it (geometry,
 // visibility), sets its properties, calls Connect and reacts to its events. Connect returns
 // at once; the events arrive later on the UI thread, in the order they happened:

@@ -1,7 +1,10 @@
 #include <QDir>
+#include <QLoggingCategory>
+#include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <mutex>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -25,6 +28,9 @@ protected:
         if (!DemoServer::available())
             GTEST_SKIP() << "tclink-demo-server not built: " << DemoServer::binary().toStdString();
         control = std::make_unique<FreeRdpControl>();
+        control->setDriveFolders([this] {
+            return std::vector<SharedDrive>{{"C", drive.path().toStdString()}};
+        });
         logInTo(*control, QStringLiteral("127.0.0.1"), 7011);
         log = std::make_unique<EventLog>(*control);
     }
@@ -35,6 +41,7 @@ protected:
     }
 
     DemoServer server;
+    QTemporaryDir drive; // C:, shared when RedirectDrives is set
     std::unique_ptr<FreeRdpControl> control;
     std::unique_ptr<EventLog> log;
 };
@@ -65,6 +72,46 @@ TEST_F(DemoServerTest, GoodLoginReportsInOrderAndShowsTheServersScreen)
     ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
     EXPECT_EQ(log->reason, 1);
     EXPECT_TRUE(control->findChildren<FreeRdpSession*>().isEmpty());
+}
+
+std::mutex diagnosticsMutex;
+QStringList diagnostics;
+
+void collectDiagnostics(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    std::lock_guard lock(diagnosticsMutex);
+    diagnostics << message;
+}
+
+// With pinned fingerprints, a certificate that has none of them ends the probe before it counts
+// as connected (the diagnostics name the fingerprint it has), and a pinned one logs in.
+TEST_F(DemoServerTest, OnlyACertificateWithAPinnedFingerprintIsAccepted)
+{
+    startServer();
+    const QByteArray other(32, '\x5A');
+    control->ProbeOnly = true;
+    control->setCertificatePins({other});
+    QLoggingCategory::setFilterRules("tclink.rdp=true");
+    const QtMessageHandler previous = qInstallMessageHandler(collectDiagnostics);
+    control->Connect();
+    const bool ended = log->waitFor("OnDisconnected", 10000);
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules("");
+    ASSERT_TRUE(ended) << log->names.join(',').toStdString();
+    EXPECT_EQ(log->names, QStringList({"OnConnecting", "OnDisconnected"}));
+    EXPECT_EQ(log->reason, ReasonServerCertificateRefused);
+
+    const QRegularExpression named("SHA-256 ([0-9A-F:]{95})\\) is none of the build's");
+    const QRegularExpressionMatch match = named.match(diagnostics.join('\n'));
+    ASSERT_TRUE(match.hasMatch()) << diagnostics.join('\n').toStdString();
+    const auto pins = parseCertificatePins(match.captured(1));
+    ASSERT_TRUE(pins && pins->size() == 1);
+    ASSERT_NE(pins->front(), other);
+
+    control->ProbeOnly = false;
+    control->setCertificatePins({other, pins->front()});
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000)) << log->names.join(',').toStdString();
 }
 
 TEST_F(DemoServerTest, AProbeStopsOnceTheServerHasAnsweredAndEndsByItself)

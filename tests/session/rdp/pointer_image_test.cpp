@@ -80,6 +80,14 @@ TEST(PointerImage, UnusablePointersGiveNoPictureAndHotSpotsStayInside)
     EXPECT_TRUE(pointerImage(m.pointer(385, 2, 32), nullptr).isNull());
     EXPECT_TRUE(pointerImage(m.pointer(4, 4, 32), nullptr).isNull()) << "XOR mask too short";
 
+    // Larger than RDP's 384 x 384 in either direction, even with masks that would do for it.
+    Masks big;
+    big.xorMask.assign(385 * 4 * 385, 0xFF);
+    big.andMask.assign(50 * 385, 0);
+    EXPECT_TRUE(pointerImage(big.pointer(385, 1, 32), nullptr).isNull());
+    EXPECT_TRUE(pointerImage(big.pointer(1, 385, 32), nullptr).isNull());
+    EXPECT_EQ(pointerImage(big.pointer(384, 384, 32), nullptr).size(), QSize(384, 384));
+
     const rdpPointer far = m.pointer(2, 2, 32, QPoint(40, 1));
     EXPECT_EQ(pointerHotSpot(far, QSize(2, 2)), QPoint(1, 1));
     EXPECT_EQ(pointerHotSpot(m.pointer(2, 2, 32, QPoint(1, 0)), QSize(2, 2)), QPoint(1, 0));
