@@ -19,9 +19,9 @@
 #endif
 
 #include <freerdp/input.h>
-#include <freerdp/locale/keyboard.h>
 
 #include "session/rdp/clipboard_bridge.h"
+#include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_session.h"
 
 namespace tclink::rdp {
@@ -306,7 +306,7 @@ void FreeRdpControl::showPointer(const RemotePointer& pointer)
 
 void FreeRdpControl::sendKey(QKeyEvent* event, bool down)
 {
-    const DWORD code = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(event->nativeScanCode());
+    const DWORD code = compat::rdpScancode(event->nativeScanCode());
     if (!running_ || code == 0 || (!down && event->isAutoRepeat()))
         return;
     pressed_.note(down, code);
