@@ -17,10 +17,10 @@
 #endif
 
 #include <freerdp/input.h>
-#include <freerdp/locale/keyboard.h>
 
 #include "session/rdp/clipboard_bridge.h"
 #include "session/rdp/config_folder.h"
+#include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_log.h"
 #include "session/rdp/freerdp_session.h"
 
@@ -310,7 +310,7 @@ void FreeRdpControl::showPointer(const RemotePointer& pointer)
 
 void FreeRdpControl::sendKey(QKeyEvent* event, bool down)
 {
-    const DWORD code = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(event->nativeScanCode());
+    const DWORD code = compat::rdpScancode(event->nativeScanCode());
     if (!running_ || code == 0 || (!down && event->isAutoRepeat()))
         return;
     pressed_.note(down, code);
