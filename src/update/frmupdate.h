@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
 
 class QLabel;
 class QProgressBar;
@@ -47,6 +51,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void Form_Load();
@@ -56,6 +61,9 @@ private:
     bool signatureHolds(const QString& windowsPath) const;
     bool installable(const std::filesystem::path& downloaded) const;
     void startPreviousProgram();
+    void startNewProgram(const std::filesystem::path& program,
+                         const std::filesystem::path& previous);
+    void removeDownloads();
     std::filesystem::path programFile() const;
     std::filesystem::path previousProgramFile() const;
     void setStatus(const QString& text);
@@ -66,6 +74,10 @@ private:
     bool activated_ = false;
     bool fetchingSignature_ = false;
     bool signatureArrived_ = false;
+    // From the start of the download on, every way out ends the program.
+    bool updating_ = false;
+    // What c:\windows held before the unpacker ran: name and identity (inode, change time).
+    std::optional<std::map<std::string, std::pair<std::uint64_t, std::int64_t>>> beforeUnpacking_;
 };
 
 // Whether a revision text from the update server names a usable revision (the text is
