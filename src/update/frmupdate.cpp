@@ -344,14 +344,14 @@ bool frmupdate::signatureHolds(const QString& windowsPath) const
         file.setFileName(host ? QString::fromStdString(host->string()) : QString());
         return file.open(QIODevice::ReadOnly);
     };
-    QFile data;
+    QFile signed_;
     QFile signature;
-    if (!open(windowsPath, data) || !open(windowsPath + SignatureSuffix, signature)) {
+    if (!open(windowsPath, signed_) || !open(windowsPath + SignatureSuffix, signature)) {
         qCInfo(lcUpdate) << "cannot read" << windowsPath << "or its signature";
         return false;
     }
     // One byte more than a signature may have tells one that is too large.
-    const QString problem = signatureProblem(data, signature.read(MaximumSignatureSize + 1),
+    const QString problem = signatureProblem(signed_, signature.read(MaximumSignatureSize + 1),
                                              UpdatePublicKey, {EditionName, OfferedRevision});
     if (!problem.isEmpty()) {
         qCInfo(lcUpdate) << "refused" << windowsPath << ":" << problem;
