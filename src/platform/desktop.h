@@ -13,9 +13,9 @@ class DriveMap;
 
 // How a started program came up (Desktop::startWatched).
 enum class Startup {
-    NotStarted, // it could not be started at all
+    NotStarted, // no process could be made for it
     Up,         // it reported its first window, ended with exit code 0, or still runs
-    Died,       // it ended otherwise (a signal, another exit code) before reporting
+    Died,       // it ended otherwise (could not be run, a signal, another exit code) first
 };
 
 // What the program asks of the desktop it runs on.
