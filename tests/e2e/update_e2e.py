@@ -205,7 +205,7 @@ class Update(InstalledProgram):
                     self.desk.xdotool("windowfocus", window)
                     self.desk.xdotool("key", "alt+F4")
                     time.sleep(0.5)
-                self.assertIsNone(program.poll(), phase)
+                self.assertIsNone(program.poll(), phase + "\n" + self.desk.log_text()[-3000:])
                 self.assertTrue(self.desk.xdotool("search", "--onlyvisible", "--name", "^升级程序$"))
             self.assertEqual(program.wait(timeout=60), 0, self.desk.log_text()[-3000:])
         wait_until(lambda: os.path.exists(self.marker), 10, "the new program to start")
