@@ -28,7 +28,6 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <system_error>
-#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -106,11 +105,10 @@ void processEvents()
     QCoreApplication::processEvents();
 }
 
-// The entries of a folder by name, each with what tells it from another file or a changed
-// one: its inode and its change time. Links are not followed.
-std::map<std::string, std::pair<std::uint64_t, std::int64_t>> listing(const fs::path& folder)
+// The entries of a folder. Links are not followed.
+FolderListing listing(const fs::path& folder)
 {
-    std::map<std::string, std::pair<std::uint64_t, std::int64_t>> entries;
+    FolderListing entries;
     std::error_code error;
     for (const auto& entry : fs::directory_iterator(folder, error)) {
         struct stat info {};

@@ -20,6 +20,10 @@ class InternetTransferControl;
 
 namespace tclink::update {
 
+// The entries of a folder by name, each with what tells it from another file or from itself
+// changed: its inode and its change time (nanoseconds).
+using FolderListing = std::map<std::string, std::pair<std::uint64_t, std::int64_t>>;
+
 // The update window, the first window of a run. When it first becomes active it asks the
 // update server of the remembered line for the newest revision; if the server has a newer
 // one and the user agrees, it downloads, unpacks and installs it and starts it. Otherwise it
@@ -76,8 +80,8 @@ private:
     bool signatureArrived_ = false;
     // From the start of the download on, every way out ends the program.
     bool updating_ = false;
-    // What c:\windows held before the unpacker ran: name and identity (inode, change time).
-    std::optional<std::map<std::string, std::pair<std::uint64_t, std::int64_t>>> beforeUnpacking_;
+    // What c:\windows held before the unpacker ran.
+    std::optional<FolderListing> beforeUnpacking_;
 };
 
 // Whether a revision text from the update server names a usable revision (the text is
