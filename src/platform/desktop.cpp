@@ -107,6 +107,7 @@ Startup HostDesktop::startWatched(const QString& program, int timeoutMs)
 
     const pid_t child = ::fork();
     if (child == 0) {
+        ::setsid(); // as a detached start: it outlives this program's session
         ::fcntl(report[1], F_SETFD, 0); // the report's end stays open across exec
         ::execve(file.constData(), arguments, environment.data());
         ::_exit(127);
