@@ -5,6 +5,7 @@
 #include "platform/drive_map.h"
 #include "platform/message_boxes.h"
 #include "platform/services.h"
+#include "platform/start_report.h"
 #include "session/rdp/freerdp_control.h"
 #include "startup/Module1.h"
 #include "update/inet/curl_transfer_control.h"
@@ -43,6 +44,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tclink"));
     tclink::platform::setUpApplication(app);
+    tclink::platform::reportFirstWindow(app);
     // Desktops match the windows to tclink.desktop (its StartupWMClass is this name, too).
     QApplication::setDesktopFileName(QStringLiteral("tclink"));
 

@@ -3,6 +3,8 @@
 #include "platform/drive_map.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
@@ -10,7 +12,13 @@
 #include <QThread>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
+
+extern char** environ;
 
 namespace tclink::platform {
 namespace {
@@ -76,6 +84,66 @@ QString HostDesktop::programFilePath() const
 bool HostDesktop::startProcess(const QString& program, const QStringList& arguments)
 {
     return QProcess::startDetached(translate(drives_, program), translateAll(drives_, arguments));
+}
+
+Startup HostDesktop::startWatched(const QString& program, int timeoutMs)
+{
+    const QByteArray file = QFile::encodeName(translate(drives_, program));
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        return Startup::NotStarted;
+    }
+    // Everything the child needs is made before the fork: after it, only exec.
+    const QByteArray variable = "TCLINK_STARTED_FD=" + QByteArray::number(report[1]);
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry; ++entry) {
+        if (qstrncmp(*entry, "TCLINK_STARTED_FD=", 18) != 0) {
+            environment.push_back(*entry);
+        }
+    }
+    environment.push_back(const_cast<char*>(variable.constData()));
+    environment.push_back(nullptr);
+    char* const arguments[] = {const_cast<char*>(file.constData()), nullptr};
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::setsid(); // as a detached start: it outlives this program's session
+        ::fcntl(report[1], F_SETFD, 0); // the report's end stays open across exec
+        ::execve(file.constData(), arguments, environment.data());
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    if (child < 0) {
+        ::close(report[0]);
+        return Startup::NotStarted;
+    }
+    Startup result = Startup::Up; // still running at the end of the wait
+    const QDeadlineTimer deadline(timeoutMs);
+    bool reportOpen = true;
+    for (;;) {
+        int status = 0;
+        if (::waitpid(child, &status, WNOHANG) == child) {
+            result = WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Startup::Up : Startup::Died;
+            break;
+        }
+        if (deadline.hasExpired()) {
+            break;
+        }
+        pollfd wait{report[0], POLLIN, 0};
+        if (reportOpen && ::poll(&wait, 1, 50) > 0) {
+            char byte = 0;
+            const ssize_t got = ::read(report[0], &byte, 1);
+            if (got > 0) {
+                break; // its first window is on screen
+            }
+            reportOpen = got < 0; // at its end the child (or what it ran) has closed it
+        } else if (!reportOpen) {
+            QThread::msleep(50);
+        }
+        QCoreApplication::processEvents();
+    }
+    ::close(report[0]);
+    return result;
 }
 
 std::optional<int> HostDesktop::runProcess(const QString& program, const QStringList& arguments,

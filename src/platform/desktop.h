@@ -11,6 +11,13 @@ namespace tclink::platform {
 
 class DriveMap;
 
+// How a started program came up (Desktop::startWatched).
+enum class Startup {
+    NotStarted, // no process could be made for it
+    Up,         // it reported its first window, ended with exit code 0, or still runs
+    Died,       // it ended otherwise (could not be run, a signal, another exit code) first
+};
+
 // What the program asks of the desktop it runs on.
 class Desktop {
 public:
@@ -23,6 +30,11 @@ public:
     // Starts a program and does not wait for it; false when it could not be started.
     // Arguments that are drive paths ("C:\...") are passed as the host paths they stand for.
     virtual bool startProcess(const QString& program, const QStringList& arguments) = 0;
+    // Starts a program as startProcess does, without arguments, and watches it come up for
+    // `timeoutMs` at most, processing window events meanwhile: the program reports its first
+    // window through the descriptor named in TCLINK_STARTED_FD (see start_report.h). It is
+    // never ended here; after the wait it runs on.
+    virtual Startup startWatched(const QString& program, int timeoutMs) = 0;
     // Runs a program and waits for it, at most `timeoutMs`; its exit code, or nothing when it
     // could not be started or did not finish in time (it is then ended). Arguments as above.
     virtual std::optional<int> runProcess(const QString& program, const QStringList& arguments,
@@ -42,6 +54,7 @@ public:
     QRect taskbarRect() const override;
     QString programFilePath() const override;
     bool startProcess(const QString& program, const QStringList& arguments) override;
+    Startup startWatched(const QString& program, int timeoutMs) override;
     std::optional<int> runProcess(const QString& program, const QStringList& arguments,
                                   int timeoutMs) override;
     void sleep(int milliseconds) override;

@@ -14,6 +14,7 @@
 #include "update/update_checks.h"
 #include "update/update_key.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
@@ -25,6 +26,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -50,6 +52,21 @@ const QString DownloadFolder = QStringLiteral("c:\\windows\\");
 const QString SignatureSuffix = QStringLiteral(".minisig");
 // The unpacker gets this long at most; a program it has not finished is never installed.
 constexpr int UnpackTimeoutMs = 60000;
+// A larger update is refused, and a download still running after this long is given up,
+// both as a transfer error; a sane update meets both on a slow line.
+constexpr qint64 MaximumUpdateSize = 256 * 1024 * 1024;
+constexpr qint64 DownloadTimeLimitMs = 15 * 60 * 1000;
+// How long the new program may take to show its first window; it is put back when it dies
+// before that.
+constexpr qint64 StartWaitMs = 30000;
+
+// A bound, or a lower one that a test sets in the environment variable `name`.
+qint64 bound(const char* name, qint64 standard)
+{
+    bool ok = false;
+    const qint64 value = qEnvironmentVariable(name).toLongLong(&ok);
+    return ok && value > 0 && value < standard ? value : standard;
+}
 
 const QString StatusChecking = QStringLiteral("正在检测软件是否有新的版本。。。。。。");
 
@@ -86,6 +103,21 @@ QString stateText(int state)
 void processEvents()
 {
     QCoreApplication::processEvents();
+}
+
+// The entries of a folder. Links are not followed.
+FolderListing listing(const fs::path& folder)
+{
+    FolderListing entries;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        struct stat info {};
+        if (::lstat(entry.path().c_str(), &info) == 0) {
+            entries[entry.path().filename().string()] = {
+                info.st_ino, std::int64_t(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+        }
+    }
+    return entries;
 }
 
 } // namespace
@@ -165,6 +197,17 @@ bool frmupdate::event(QEvent* event)
     return handled;
 }
 
+void frmupdate::closeEvent(QCloseEvent* event)
+{
+    // The download and the unpacker are waited for in here, with window events processed;
+    // the update has no way out but its end, so a close request meanwhile is ignored.
+    if (updating_) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
 void frmupdate::setStatus(const QString& text)
 {
     qCInfo(lcUpdate).noquote() << "status" << text;
@@ -227,11 +270,13 @@ void frmupdate::remove(const QString& windowsPath) const
 
 void frmupdate::DownloadUpdate()
 {
+    updating_ = true;
     Inet1->Protocol = inet::icFTP;
     Inet1->RemoteHost = UpdateServerAddress;
     Inet1->UserName = FtpUser;
     Inet1->Password = FtpPassword;
     Inet1->RemotePort = FtpPort;
+    Inet1->TransferTimeLimitMs = bound("TCLINK_TEST_UPDATE_TIME_LIMIT_MS", DownloadTimeLimitMs);
     Timer1->start();
     UseArchive = 1;
     WinRarPath.clear();
@@ -264,6 +309,7 @@ void frmupdate::DownloadUpdate()
     if (!UpdatePublicKey.isEmpty()) {
         // The signature first: without one there is nothing worth downloading.
         fetchingSignature_ = true;
+        Inet1->MaximumFileSize = MaximumSignatureSize;
         transfer(remote + SignatureSuffix, local + SignatureSuffix);
         fetchingSignature_ = false;
         if (!signatureArrived_) {
@@ -272,7 +318,9 @@ void frmupdate::DownloadUpdate()
             return;
         }
     }
+    Inet1->MaximumFileSize = bound("TCLINK_TEST_UPDATE_SIZE_LIMIT", MaximumUpdateSize);
     transfer(remote, local);
+    removeDownloads(); // the signature of an update whose transfer failed
     CheckPending = 0;
     module_.services.desktop.endProgram();
 }
@@ -292,19 +340,20 @@ bool frmupdate::signatureHolds(const QString& windowsPath) const
     if (UpdatePublicKey.isEmpty()) {
         return true;
     }
-    const auto read = [this](const QString& path) {
-        const auto file = module_.services.drives.resolve(path);
-        QFile in(file ? QString::fromStdString(file->string()) : QString());
-        return in.open(QIODevice::ReadOnly) ? std::optional(in.readAll()) : std::nullopt;
+    const auto open = [this](const QString& path, QFile& file) {
+        const auto host = module_.services.drives.resolve(path);
+        file.setFileName(host ? QString::fromStdString(host->string()) : QString());
+        return file.open(QIODevice::ReadOnly);
     };
-    const auto bytes = read(windowsPath);
-    const auto signature = read(windowsPath + SignatureSuffix);
-    if (!bytes || !signature) {
+    QFile signed_;
+    QFile signature;
+    if (!open(windowsPath, signed_) || !open(windowsPath + SignatureSuffix, signature)) {
         qCInfo(lcUpdate) << "cannot read" << windowsPath << "or its signature";
         return false;
     }
-    const QString problem =
-        signatureProblem(*bytes, *signature, UpdatePublicKey, {EditionName, OfferedRevision});
+    // One byte more than a signature may have tells one that is too large.
+    const QString problem = signatureProblem(signed_, signature.read(MaximumSignatureSize + 1),
+                                             UpdatePublicKey, {EditionName, OfferedRevision});
     if (!problem.isEmpty()) {
         qCInfo(lcUpdate) << "refused" << windowsPath << ":" << problem;
     }
@@ -315,6 +364,7 @@ void frmupdate::startPreviousProgram()
 {
     platform::Desktop& desktop = module_.services.desktop;
     ProgressBar1->setValue(ProgressBar1->maximum());
+    removeDownloads();
     setStatus(QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
     processEvents();
     if (!desktop.startProcess(QString::fromStdString(programFile().string()), {})) {
@@ -363,6 +413,61 @@ void frmupdate::unpack()
     processEvents();
 }
 
+void frmupdate::startNewProgram(const fs::path& program, const fs::path& previous)
+{
+    platform::Desktop& desktop = module_.services.desktop;
+    processEvents();
+    switch (
+        desktop.startWatched(QString::fromStdString(program.string()),
+                             static_cast<int>(bound("TCLINK_TEST_START_WAIT_MS", StartWaitMs)))) {
+    case platform::Startup::NotStarted:
+        throw platform::fileNotFound();
+    case platform::Startup::Up:
+        return;
+    case platform::Startup::Died:
+        break;
+    }
+    // It died before its first window: the previous program takes its place again.
+    qCInfo(lcUpdate) << "the new program ended before it showed a window";
+    std::error_code error;
+    fs::rename(previous, program, error);
+    if (error) {
+        throw platform::fileError(error.value());
+    }
+    setStatus(QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
+    processEvents();
+    if (!desktop.startProcess(QString::fromStdString(program.string()), {})) {
+        throw platform::fileNotFound();
+    }
+}
+
+void frmupdate::removeDownloads()
+{
+    platform::DriveMap& drives = module_.services.drives;
+    std::error_code error;
+    // Removing a name never follows a link: a link goes, not what it points to.
+    for (const QString& name : {DownloadedArchive, DownloadedArchive + SignatureSuffix,
+                                DownloadedProgram, DownloadedProgram + SignatureSuffix}) {
+        if (const auto path = drives.resolve(name)) {
+            fs::remove(*path, error);
+        }
+    }
+    // And whatever else the unpacker put there: entries that are new, and files it replaced.
+    const auto folder = drives.resolve(DownloadFolder);
+    if (!beforeUnpacking_ || !folder) {
+        return;
+    }
+    for (const auto& [name, identity] : listing(*folder)) {
+        const auto before = beforeUnpacking_->find(name);
+        const fs::path entry = *folder / name;
+        if (before == beforeUnpacking_->end()) {
+            fs::remove_all(entry, error);
+        } else if (before->second != identity && !fs::is_directory(fs::symlink_status(entry))) {
+            fs::remove(entry, error);
+        }
+    }
+}
+
 bool frmupdate::installable(const fs::path& downloaded) const
 {
     std::error_code error;
@@ -392,6 +497,7 @@ void frmupdate::completeUpdate()
             ProgressBar1->setValue(ProgressBar1->maximum() - 1);
         }
         if (UseArchive == 1 && signatureHolds(DownloadedArchive)) {
+            beforeUnpacking_ = listing(module_.services.drives.require(DownloadFolder));
             unpack(); // a link in the archive is not followed: the check below refuses it
         }
         setStatus(QStringLiteral("正在替换老版本。。。。。。"));
@@ -409,15 +515,15 @@ void frmupdate::completeUpdate()
         const auto downloaded = module_.services.drives.resolve(DownloadedProgram);
         if (downloaded && installable(*downloaded)) {
             replaceProgram(*downloaded, program, previous);
+            removeDownloads();
             setStatus(QStringLiteral("软件更新成功，正在启动新程序。。。。。。"));
+            startNewProgram(program, previous);
         } else {
-            if (downloaded) {
-                fs::remove(*downloaded, error); // a link goes, not what it points to
-            }
+            removeDownloads(); // a link goes, not what it points to
             setStatus(QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
-        }
-        if (!desktop.startProcess(QString::fromStdString(program.string()), {})) {
-            throw platform::fileNotFound();
+            if (!desktop.startProcess(QString::fromStdString(program.string()), {})) {
+                throw platform::fileNotFound();
+            }
         }
     } catch (const RuntimeError& error) {
         module_.services.boxes.show(platform::errorNotice(error));

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QWidget>
+#include <cstdint>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
 
 class QLabel;
 class QProgressBar;
@@ -15,6 +19,10 @@ class InternetTransferControl;
 }
 
 namespace tclink::update {
+
+// The entries of a folder by name, each with what tells it from another file or from itself
+// changed: its inode and its change time (nanoseconds).
+using FolderListing = std::map<std::string, std::pair<std::uint64_t, std::int64_t>>;
 
 // The update window, the first window of a run. Once it is on screen with its text it asks the
 // update server of the remembered line for the newest revision; if the server has a newer
@@ -47,6 +55,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void Form_Load();
@@ -56,6 +65,9 @@ private:
     bool signatureHolds(const QString& windowsPath) const;
     bool installable(const std::filesystem::path& downloaded) const;
     void startPreviousProgram();
+    void startNewProgram(const std::filesystem::path& program,
+                         const std::filesystem::path& previous);
+    void removeDownloads();
     std::filesystem::path programFile() const;
     std::filesystem::path previousProgramFile() const;
     void setStatus(const QString& text);
@@ -67,6 +79,10 @@ private:
     bool activated_ = false;
     bool fetchingSignature_ = false;
     bool signatureArrived_ = false;
+    // From the start of the download on, every way out ends the program.
+    bool updating_ = false;
+    // What c:\windows held before the unpacker ran.
+    std::optional<FolderListing> beforeUnpacking_;
 };
 
 // Whether a revision text from the update server names a usable revision (the text is

@@ -8,6 +8,10 @@
 #include <array>
 #include <sodium.h>
 #include <sys/stat.h>
+#ifndef Q_OS_WIN
+#include <elf.h>
+#include <unistd.h>
+#endif
 
 namespace tclink::update {
 namespace {
@@ -32,20 +36,102 @@ QByteArray ownMachine()
     }();
     return machine;
 }
+
+// Whether `count` entries of `entrySize` bytes from `offset` lie inside a file of `size`
+// bytes.
+bool inside(quint64 offset, quint64 count, quint64 entrySize, quint64 size)
+{
+    return offset <= size && (entrySize == 0 || count <= (size - offset) / entrySize);
+}
+
+template <typename Header> bool readStruct(QFile& file, quint64 offset, Header& header)
+{
+    return file.seek(static_cast<qint64>(offset)) &&
+           file.read(reinterpret_cast<char*>(&header), sizeof header) == qint64(sizeof header);
+}
+
+// An ELF program for this machine whose program headers, the file parts of its segments and
+// its section headers all lie inside the file: what the loader needs is there (a program cut
+// short in its upload is not). The word size and byte order are this machine's, so the
+// headers read as its own structures.
+template <typename Ehdr, typename Phdr, typename Shdr> bool elfComplete(QFile& file)
+{
+    const auto size = static_cast<quint64>(file.size());
+    Ehdr header{};
+    if (!readStruct(file, 0, header) || header.e_ident[EI_VERSION] != EV_CURRENT ||
+        (header.e_type != ET_EXEC && header.e_type != ET_DYN) || header.e_phnum == 0 ||
+        header.e_phentsize != sizeof(Phdr) ||
+        !inside(header.e_phoff, header.e_phnum, sizeof(Phdr), size)) {
+        return false;
+    }
+    for (quint64 index = 0; index < header.e_phnum; ++index) {
+        Phdr segment{};
+        if (!readStruct(file, header.e_phoff + index * sizeof(Phdr), segment) ||
+            !inside(segment.p_offset, segment.p_filesz, 1, size)) {
+            return false;
+        }
+    }
+    if (header.e_shoff == 0) {
+        return header.e_shnum == 0; // no section headers at all
+    }
+    quint64 sections = header.e_shnum;
+    if (header.e_shentsize != sizeof(Shdr) || !inside(header.e_shoff, 1, sizeof(Shdr), size)) {
+        return false;
+    }
+    if (sections == 0) { // too many for the header: the first section header holds the count
+        Shdr first{};
+        if (!readStruct(file, header.e_shoff, first)) {
+            return false;
+        }
+        sections = first.sh_size;
+    }
+    return inside(header.e_shoff, sections, sizeof(Shdr), size);
+}
+
+// A "#!" script whose interpreter the system can run: the first line ends in a line feed
+// within what the kernel reads of it, holds no carriage return (which would become part of
+// the interpreter's name or argument), and names an absolute path to an executable file.
+bool scriptRuns(QFile& file)
+{
+    constexpr qint64 KernelLineLimit = 256;
+    file.seek(0);
+    const QByteArray start = file.read(KernelLineLimit);
+    const qsizetype end = start.indexOf('\n');
+    const QByteArray line = end < 0 ? start : start.left(end);
+    if ((end < 0 && start.size() == KernelLineLimit) || line.contains('\r')) {
+        return false;
+    }
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    qsizetype from = 2;
+    while (from < line.size() && blank(line[from])) {
+        ++from;
+    }
+    qsizetype to = from;
+    while (to < line.size() && !blank(line[to])) {
+        ++to;
+    }
+    const QByteArray interpreter = line.mid(from, to - from);
+    struct stat info {};
+    return interpreter.startsWith('/') && ::stat(interpreter.constData(), &info) == 0 &&
+           S_ISREG(info.st_mode) && ::access(interpreter.constData(), X_OK) == 0;
+}
 #endif
 
-bool hasExecutableFormat(const QByteArray& start)
+bool canRun(QFile& file)
 {
+    const QByteArray start = file.read(20);
 #ifdef Q_OS_WIN
     return start.startsWith("MZ");
 #else
     if (start.startsWith("#!")) {
-        return true;
+        return scriptRuns(file);
     }
-    return start.size() >= 20 &&
-           start.startsWith("\x7F"
-                            "ELF") &&
-           (ownMachine().size() != 4 || elfMachine(start) == ownMachine());
+    if (start.size() < 20 || !start.startsWith(ELFMAG) || ownMachine().size() != 4 ||
+        elfMachine(start) != ownMachine()) {
+        return false;
+    }
+    return start[EI_CLASS] == ELFCLASS64 ? elfComplete<Elf64_Ehdr, Elf64_Phdr, Elf64_Shdr>(file)
+                                         : elfComplete<Elf32_Ehdr, Elf32_Phdr, Elf32_Shdr>(file);
 #endif
 }
 
@@ -75,6 +161,30 @@ bool verify(const QByteArray& signature, const QByteArray& message, const QByteA
                reinterpret_cast<const unsigned char*>(key.constData())) == 0;
 }
 
+// The BLAKE2b-512 hash of what is left to read of `data`, read in pieces; empty when reading
+// fails.
+QByteArray blake2b(QIODevice& data)
+{
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, crypto_generichash_BYTES_MAX);
+    QByteArray piece(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = data.read(piece.data(), piece.size());
+        if (got < 0) {
+            return {};
+        }
+        if (got == 0) {
+            break;
+        }
+        crypto_generichash_update(&state, reinterpret_cast<const unsigned char*>(piece.constData()),
+                                  static_cast<unsigned long long>(got));
+    }
+    QByteArray hash(crypto_generichash_BYTES_MAX, Qt::Uninitialized);
+    crypto_generichash_final(&state, reinterpret_cast<unsigned char*>(hash.data()),
+                             static_cast<size_t>(hash.size()));
+    return hash;
+}
+
 // The value of the word "name=value" in a trusted comment, if there is one.
 std::optional<QString> word(const QString& comment, const QString& name)
 {
@@ -102,12 +212,16 @@ bool isStartableProgram(const std::filesystem::path& path)
         return false;
     }
     QFile file(QString::fromStdString(path.string()));
-    return file.open(QIODevice::ReadOnly) && hasExecutableFormat(file.read(20));
+    return file.open(QIODevice::ReadOnly) && canRun(file);
 }
 
-QString signatureProblem(const QByteArray& data, const QByteArray& signature,
-                         const QString& publicKey, const Release& release)
+QString signatureProblem(QIODevice& data, const QByteArray& signature, const QString& publicKey,
+                         const Release& release)
 {
+    if (signature.size() > MaximumSignatureSize) {
+        return QStringLiteral("the signature file is larger than %1 bytes")
+            .arg(MaximumSignatureSize);
+    }
     if (sodium_init() < 0) {
         return QStringLiteral("libsodium cannot be initialised");
     }
@@ -136,17 +250,14 @@ QString signatureProblem(const QByteArray& data, const QByteArray& signature,
         return QStringLiteral("the signature was made with another key");
     }
     const QByteArray fileSignature = signatureBytes.mid(AlgorithmSize + KeyIdSize);
-    QByteArray message;
-    if (algorithm == "ED") {
-        message.resize(crypto_generichash_BYTES_MAX);
-        crypto_generichash(reinterpret_cast<unsigned char*>(message.data()),
-                           static_cast<size_t>(message.size()),
-                           reinterpret_cast<const unsigned char*>(data.constData()),
-                           static_cast<unsigned long long>(data.size()), nullptr, 0);
-    } else if (algorithm == "Ed") {
-        message = data;
-    } else {
-        return QStringLiteral("unknown signature algorithm");
+    if (algorithm != "ED") {
+        // The legacy kind ("Ed", minisign -l) signs the whole file, which would have to be
+        // read whole into memory; tools/sign-update makes the hashed kind.
+        return QStringLiteral("not a hashed signature (minisign -l?)");
+    }
+    const QByteArray message = blake2b(data);
+    if (message.isEmpty()) {
+        return QStringLiteral("the file cannot be read");
     }
     if (!verify(fileSignature, message, key)) {
         return QStringLiteral("the signature does not match the file");

@@ -1,6 +1,7 @@
-"""The Debian package from end to end (root only): tools/package builds it, apt-get installs it,
-a normal user starts /usr/bin/tclink on a private X display and takes an update from the test
-peers into the user's own copy, and the package is removed again."""
+"""The Debian package from end to end (root only): tools/package builds it with the test update
+key (tests/update/signatures), apt-get installs it, a normal user starts /usr/bin/tclink on a
+private X display and takes a signed update from the test peers into the user's own copy, and
+the package is removed again. Without a key tools/package refuses to build."""
 
 import grp
 import os
@@ -20,6 +21,18 @@ USER = "nobody"
 INSTALLED = "/usr/lib/tclink/tclink"
 ALIAS = "/etc/fonts/conf.d/64-tclink-simsun.conf"
 QUESTION = "有最新版本，是否升级？"
+SIGNATURES = os.path.join(ROOT, "tests", "update", "signatures")
+with open(os.path.join(SIGNATURES, "test.pub")) as _f:
+    PUBLIC_KEY = _f.read().splitlines()[1]
+
+
+class PackageNeedsAKey(unittest.TestCase):
+    def test_without_a_key_tools_package_refuses(self):
+        env = {k: v for k, v in os.environ.items() if k != "TCLINK_UPDATE_PUBLIC_KEY"}
+        result = subprocess.run([os.path.join(TOOLS, "package")], env=env, capture_output=True,
+                                text=True, timeout=60)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn("--unsigned", result.stderr)
 APT = ["apt-get", "-o", "DPkg::Lock::Timeout=600", "-y", "-qq"]
 
 
@@ -27,7 +40,8 @@ APT = ["apt-get", "-o", "DPkg::Lock::Timeout=600", "-y", "-qq"]
 class Package(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        subprocess.run([os.path.join(TOOLS, "package")], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([os.path.join(TOOLS, "package")], check=True, stdout=subprocess.DEVNULL,
+                       env=dict(os.environ, TCLINK_UPDATE_PUBLIC_KEY=PUBLIC_KEY))
         debs = [name for name in os.listdir(os.path.join(ROOT, "build"))
                 if name.startswith("tclink_") and name.endswith(".deb")]
         assert len(debs) == 1, debs
@@ -65,6 +79,11 @@ class Package(unittest.TestCase):
         return self.desk.start("/usr/bin/tclink", temporary_drives=False, extra_env=TRACE,
                                prefix=("runuser", "-u", USER, "--", "env", f"HOME={self.home}"))
 
+    def test_the_description_says_updates_are_signed(self):
+        description = subprocess.run(["dpkg-deb", "-f", self.deb, "Description"], check=True,
+                                     capture_output=True, text=True).stdout
+        self.assertIn("It installs only updates signed with the packager's key.", description)
+
     def test_menu_entry_icon_and_hardened_program(self):
         subprocess.run(["desktop-file-validate", "/usr/share/applications/tclink.desktop"],
                        check=True)
@@ -79,7 +98,17 @@ class Package(unittest.TestCase):
         with open(INSTALLED, "rb") as f:
             packaged = f.read()
         new_program = f"#!/bin/sh\necho started >> '{self.marker}'\n".encode()
-        with UpdateServers(revision="1", files={"tclink.exe": new_program}, ftp=True):
+        with tempfile.TemporaryDirectory() as folder:
+            update = os.path.join(folder, "tclink.exe")
+            with open(update, "wb") as f:
+                f.write(new_program)
+            subprocess.run([os.path.join(TOOLS, "sign-update"),
+                            os.path.join(SIGNATURES, "test.key"), "1", update], check=True,
+                           stdout=subprocess.DEVNULL)
+            with open(update + ".minisig", "rb") as f:
+                signature = f.read()
+        files = {"tclink.exe": new_program, "tclink.exe.minisig": signature}
+        with UpdateServers(revision="1", files=files, ftp=True):
             program = self.start()
             window = self.desk.window("^升级程序$", timeout=30, activate=False)
             self.assertIn('"tclink", "tclink"', self.desk.x_client("xprop", "-id", window,

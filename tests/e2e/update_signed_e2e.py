@@ -1,7 +1,7 @@
-"""Self-update of the program built with an update key (tclink-signed-test, whose key pair
-minisign made at build time): only files signed with that key, for the offered revision, are
-installed; a missing signature, one by another key and one for another revision are refused and
-the old program starts again."""
+"""Self-update of the program built with an update key (tclink-signed-test, with the test key
+pair of tests/update/signatures): only files signed with that key, for the offered revision,
+are installed; a missing signature, one by another key, one for another revision and one
+padded far beyond a signature's size are refused and the old program starts again."""
 
 import os
 import shutil
@@ -86,18 +86,25 @@ class SignedUpdate(InstalledProgram):
         other = tempfile.mkdtemp()
         subprocess.run(["minisign", "-G", "-W", "-p", os.path.join(other, "k.pub"),
                         "-s", os.path.join(other, "k.key")], check=True, stdout=subprocess.DEVNULL)
+        # A good signature followed by 100 MB of line feeds: not read beyond 4 KiB.
+        oversized = signed({"tclink.exe": self.new_program}, "2")
+        oversized["tclink.exe.minisig"] += b"\n" * (100 << 20)
         cases = {
             "no signature": {"tclink.exe": self.new_program},
             "another key": signed({"tclink.exe": self.new_program}, "2",
                                   key=os.path.join(other, "k.key")),
             "an older revision": signed({"tclink.exe": self.new_program}, "1"),
+            "an oversized signature": oversized,
         }
         shutil.rmtree(other)
         for name, files in cases.items():
             with self.subTest(name):
+                started = time.monotonic()
                 self.update(files)  # each start begins a new log
+                print(f"{name}: refused in {time.monotonic() - started:.1f} s", file=sys.stderr)
                 self.assert_refused()
                 self.assertEqual(sorted(os.listdir(self.folder)), ["tclink"])
+                self.assertEqual(os.listdir(os.path.join(self.desk.drive_c, "windows")), [])
 
 
 if __name__ == "__main__":

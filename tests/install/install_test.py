@@ -207,8 +207,11 @@ class Release(unittest.TestCase):
                      "data/com.example.tclink.metainfo.xml", "tools/release"):
             os.makedirs(os.path.join(self.repo, os.path.dirname(name)), exist_ok=True)
             shutil.copy2(os.path.join(SOURCE, name), os.path.join(self.repo, name))
+        with open(os.path.join(SOURCE, "tests", "update", "signatures", "test.pub")) as f:
+            self.key = f.read().splitlines()[1]
         self.env = dict(os.environ, GIT_AUTHOR_NAME="t", GIT_AUTHOR_EMAIL="t@example.com",
-                        GIT_COMMITTER_NAME="t", GIT_COMMITTER_EMAIL="t@example.com")
+                        GIT_COMMITTER_NAME="t", GIT_COMMITTER_EMAIL="t@example.com",
+                        TCLINK_UPDATE_PUBLIC_KEY=self.key)
         self.git("init", "-q")
         self.version = re.search(r"^## ([0-9.]+)", self.changelog(), re.M)[1]
         self.changelog(re.sub(r"^## ([0-9.]+) - .*$", r"## \1 - unreleased", self.changelog(),
@@ -232,8 +235,9 @@ class Release(unittest.TestCase):
         self.git("add", "-A")
         self.git("commit", "-q", "-m", "x")
 
-    def release(self):
-        return subprocess.run([os.path.join(self.repo, "tools", "release")], env=self.env,
+    def release(self, key=None):
+        env = dict(self.env, TCLINK_UPDATE_PUBLIC_KEY=self.key if key is None else key)
+        return subprocess.run([os.path.join(self.repo, "tools", "release")], env=env,
                               capture_output=True, text=True, timeout=30)
 
     def test_tags_only_a_dated_release_from_a_clean_tree_once(self):
@@ -242,8 +246,11 @@ class Release(unittest.TestCase):
                                                 f"## {self.version} - 2026-12-08"))
         self.assertNotEqual(self.release().returncode, 0)  # not committed
         self.commit()
+        for key in ("", "RWQnotakey"):
+            self.assertNotEqual(self.release(key).returncode, 0)  # no update key
         self.assertEqual(self.release().returncode, 0)
         self.assertEqual(self.git("tag").split(), [f"v{self.version}"])
+        self.assertIn(self.key, self.git("tag", "-n9"))  # the key the packages are built with
         self.assertNotEqual(self.release().returncode, 0)  # tagged already
 
 

@@ -63,6 +63,12 @@ bool FakeDesktop::startProcess(const QString& program, const QStringList& argume
     return startSucceeds;
 }
 
+platform::Startup FakeDesktop::startWatched(const QString& program, int timeoutMs)
+{
+    watched.push_back(timeoutMs);
+    return startProcess(program, {}) ? startup : platform::Startup::NotStarted;
+}
+
 std::optional<int> FakeDesktop::runProcess(const QString& program, const QStringList& arguments,
                                            int)
 {

@@ -68,6 +68,8 @@ public:
     QRect taskbarRect() const override { return taskbar; }
     QString programFilePath() const override { return programPath; }
     bool startProcess(const QString& program, const QStringList& arguments) override;
+    // Recorded in `started` as well, with the program's coming up in `watched`.
+    platform::Startup startWatched(const QString& program, int timeoutMs) override;
     std::optional<int> runProcess(const QString& program, const QStringList& arguments,
                                   int timeoutMs) override;
     void sleep(int milliseconds) override { sleeps.push_back(milliseconds); }
@@ -77,6 +79,9 @@ public:
     QString programPath = QStringLiteral("/opt/tclink/tclink");
     bool startSucceeds = true;
     std::vector<Started> started;
+    // How a watched program comes up (when it can be started); its wait is recorded.
+    platform::Startup startup = platform::Startup::Up;
+    std::vector<int> watched;
     std::vector<Started> ran;
     // Runs in place of a waited-for program; its result is the exit code.
     std::function<std::optional<int>(const Started&)> onRun;

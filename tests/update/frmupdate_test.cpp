@@ -3,13 +3,17 @@
 #include "update/frmupdate.h"
 #include "update/inet/transfer_control.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
@@ -263,8 +267,8 @@ protected:
 TEST_F(Completion, TheNewProgramReplacesTheOldAndIsStarted)
 {
     writeFile(programFolder / "tclinkold", "older still");
-    auto& w = update("#!new program");
-    EXPECT_EQ(readFile(programFolder / "tclink"), "#!new program");
+    auto& w = update("#!/bin/sh\necho new\n");
+    EXPECT_EQ(readFile(programFolder / "tclink"), "#!/bin/sh\necho new\n");
     EXPECT_EQ(readFile(programFolder / "tclinkold"), "old program");
     EXPECT_NE(fs::status(programFolder / "tclink").permissions() & fs::perms::owner_exec,
               fs::perms::none);
@@ -283,7 +287,7 @@ TEST_F(Completion, TheArchiveIsUnpackedWithAQuotedPathAndWaitedFor)
 {
     world.drives.write("C:\\Program Files\\WinRAR\\winrar.exe", "#!");
     world.desktop.onRun = [&](const auto&) {
-        world.drives.write("c:\\windows\\tclink.exe", "#!unpacked program");
+        world.drives.write("c:\\windows\\tclink.exe", "#!/bin/sh\nunpacked\n");
         return std::optional<int>(0);
     };
     update({});
@@ -292,7 +296,7 @@ TEST_F(Completion, TheArchiveIsUnpackedWithAQuotedPathAndWaitedFor)
               QStringLiteral("C:\\Program Files\\WinRAR\\winrar.exe"));
     EXPECT_EQ(world.desktop.ran[0].arguments,
               QStringList({"e", "-o+", "c:\\windows\\tclink", "c:\\windows\\"}));
-    EXPECT_EQ(readFile(programFolder / "tclink"), "#!unpacked program");
+    EXPECT_EQ(readFile(programFolder / "tclink"), "#!/bin/sh\nunpacked\n");
 }
 
 TEST_F(Completion, AFailedOrUnfinishedUnpackingStartsTheOldProgram)
@@ -412,4 +416,124 @@ TEST_F(Completion, WithAKeyABadSignatureInstallsNothing)
     EXPECT_EQ(readFile(programFolder / "tclink"), "old program");
     EXPECT_EQ(w.Label1->text(), QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
     EXPECT_EQ(world.desktop.started.size(), 1u);
+}
+
+TEST_F(Completion, ANewProgramThatDiesBeforeItsFirstWindowIsReplacedByThePreviousOne)
+{
+    world.desktop.startup = tclink::platform::Startup::Died;
+    auto& w = update("#!/bin/sh\nkill -SEGV $$\n");
+    EXPECT_EQ(readFile(programFolder / "tclink"), "old program");
+    EXPECT_FALSE(fs::exists(programFolder / "tclinkold"));
+    EXPECT_EQ(w.Label1->text(), QStringLiteral("软件更新失败，正在启动老程序。。。。。。"));
+    EXPECT_EQ(world.desktop.watched, std::vector<int>{30000}); // the new one was watched
+    ASSERT_EQ(world.desktop.started.size(), 2u);               // then the old one started
+    EXPECT_EQ(world.desktop.started[1].program,
+              QString::fromStdString((programFolder / "tclink").string()));
+    EXPECT_EQ(world.boxes.shown.size(), 1u); // the question only
+}
+
+// Alt+F4 while the transfer or the unpacker is waited for: the window stays (and under the
+// sanitizer build no event loop runs on a deleted window).
+TEST_F(Completion, CloseRequestsDuringTheDownloadAndTheUnpackingAreIgnored)
+{
+    world.drives.write("C:\\Program Files\\WinRAR\\winrar.exe", "#!");
+    world.boxes.answers = {Answer::Yes};
+    QPointer<frmupdate> w = &open("5");
+    const auto requestClose = [&] {
+        QCloseEvent event;
+        QCoreApplication::sendEvent(w, &event); // as the window system sends it: spontaneous
+        EXPECT_FALSE(event.isAccepted());
+        EXPECT_FALSE(w->close());
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    world.transfer->states = {1, 7, 12};
+    world.transfer->onExecute = [&](auto&) { QTimer::singleShot(0, w, requestClose); };
+    world.desktop.onRun = [&](const auto&) {
+        requestClose();
+        world.drives.write("c:\\windows\\tclink.exe", "#!/bin/sh\n");
+        return std::optional<int>(0);
+    };
+    w->Form_Activate();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_FALSE(w.isNull());
+    EXPECT_EQ(readFile(programFolder / "tclink"), "#!/bin/sh\n");
+    EXPECT_EQ(world.desktop.ran.size(), 1u);
+}
+
+// The bounds of the transfers: the signature at most 4 KiB, the update 256 MiB, each within
+// 15 minutes; tests may lower them through the environment, never raise them.
+TEST_F(Completion, TheTransfersAreBoundedInSizeAndTime)
+{
+    std::vector<std::pair<qint64, qint64>> bounds;
+    const auto download = [&] {
+        bounds.clear();
+        TestWorld fresh;
+        fresh.boxes.answers = {Answer::Yes};
+        fresh.module.LineCode = "1";
+        auto& w = fresh.module.showFrmupdate();
+        fresh.transfer->body = "5";
+        w.UpdatePublicKey =
+            QStringLiteral("RWQbJ7C2/0IEAgV4pwZimKi2aYA2WIJnOOBIuhpCiKUoapmk3f2qt6GP");
+        fresh.transfer->states = {12};
+        fresh.transfer->onExecute = [&](tclink::test::FakeTransfer& transfer) {
+            bounds.emplace_back(transfer.MaximumFileSize, transfer.TransferTimeLimitMs);
+        };
+        w.Form_Activate();
+    };
+    download();
+    EXPECT_EQ(bounds,
+              (std::vector<std::pair<qint64, qint64>>{{4096, 900000}, {256 << 20, 900000}}));
+    qputenv("TCLINK_TEST_UPDATE_SIZE_LIMIT", "1000");
+    qputenv("TCLINK_TEST_UPDATE_TIME_LIMIT_MS", "999999999");
+    download();
+    qunsetenv("TCLINK_TEST_UPDATE_SIZE_LIMIT");
+    qunsetenv("TCLINK_TEST_UPDATE_TIME_LIMIT_MS");
+    EXPECT_EQ(bounds.at(1), std::make_pair(qint64(1000), qint64(900000)));
+}
+
+// A signed archive (the test key's signature, see update_checks_test.cpp): after the update
+// c:\windows holds nothing the update brought, and what was there before is untouched.
+TEST_F(Completion, NothingTheUpdateBroughtStaysInTheDownloadFolder)
+{
+    const QString vectors =
+        qEnvironmentVariable("TCLINK_SOURCE_DIR") + QStringLiteral("/tests/update/signatures/");
+    const auto vector = [&](const char* name) {
+        QFile file(vectors + QString::fromLatin1(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    const fs::path outside = world.drives.root() / "outside";
+    writeFile(outside, "someone else's");
+    world.drives.write("C:\\Program Files\\WinRAR\\winrar.exe", "#!");
+    world.drives.write("c:\\windows\\system\\id.txt", "settings");
+    world.drives.write("c:\\windows\\mine.txt", "kept");
+    world.drives.write("c:\\windows\\replaced.txt", "before");
+    world.desktop.onRun = [&](const auto&) {
+        world.drives.write("c:\\windows\\tclink.exe", "#!/bin/sh\necho new\n");
+        world.drives.write("c:\\windows\\libevil.so", "x");
+        world.drives.write("c:\\windows\\.hidden", "x");
+        world.drives.write("c:\\windows\\replaced.txt", "from the archive");
+        world.drives.write("c:\\windows\\folder\\deep.txt", "x");
+        fs::create_symlink(outside, world.drives.host("c:\\windows\\link"));
+        return std::optional<int>(0);
+    };
+    world.boxes.answers = {Answer::Yes};
+    auto& w = open("7");
+    w.UpdatePublicKey = QString::fromLatin1(vector("test.pub").split('\n').value(1));
+    world.transfer->states = {12};
+    world.transfer->onExecute = [&](tclink::test::FakeTransfer& transfer) {
+        const QString local = transfer.operations.back().section(QStringLiteral("  "), 2);
+        world.drives.write(local,
+                           vector(local.endsWith(".minisig") ? "good.minisig" : "tclink.exe"));
+    };
+    w.Form_Activate();
+    ASSERT_EQ(readFile(programFolder / "tclink"), "#!/bin/sh\necho new\n");
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(world.drives.host("c:\\windows"))) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"mine.txt", "system"}));
+    EXPECT_EQ(readFile(outside), "someone else's");
+    EXPECT_EQ(world.drives.read("c:\\windows\\system\\id.txt"), "settings");
 }

@@ -316,6 +316,10 @@ struct CurlTransferControl::Download {
     static size_t write(char* data, size_t, size_t size, void* download)
     {
         auto& self = *static_cast<Download*>(download);
+        if (self.maximumSize > 0 && self.received + static_cast<qint64>(size) > self.maximumSize) {
+            self.tooLarge = true;
+            return 0;
+        }
         if (self.file.write(data, static_cast<qint64>(size)) != static_cast<qint64>(size)) {
             self.writeFailed = true;
             return 0;
@@ -339,7 +343,9 @@ struct CurlTransferControl::Download {
     int refusal = 0;   // FTP: the code of a refusal not followed by a success
     static constexpr int FtpGoodbye = 221;
     qint64 received = 0;
+    qint64 maximumSize = 0; // 0: any size
     bool writeFailed = false;
+    bool tooLarge = false;
 };
 
 CurlTransferControl::CurlTransferControl(PathResolver resolveLocalPath, QObject* parent)
@@ -439,6 +445,15 @@ void CurlTransferControl::Execute(const QString& url, const QString& operation)
     setCommonOptions(easy, d.url, *this, d.errorText);
     curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(RequestTimeout));
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
+    // A size the server announces above the bound ends the transfer before it begins; the
+    // write callback ends one that does not announce it.
+    d.maximumSize = MaximumFileSize;
+    if (MaximumFileSize > 0) {
+        curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaximumFileSize));
+    }
+    if (TransferTimeLimitMs > 0) {
+        curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, static_cast<long>(TransferTimeLimitMs));
+    }
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Download::write);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &d);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &Download::header);
@@ -556,7 +571,11 @@ void CurlTransferControl::finish(CURLcode code)
         responseInfo_ = info;
     };
     const QString cannotWrite = QStringLiteral("无法写入本地文件 %1").arg(d.local);
-    if (d.writeFailed) {
+    if (d.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+        qCInfo(lcTransfer) << "the file is larger than" << d.maximumSize << "bytes";
+        fail(icRequestFailed,
+             QStringLiteral("向远程主机发送的请求失败（文件超过了 %1 字节）").arg(d.maximumSize));
+    } else if (d.writeFailed) {
         qCInfo(lcTransfer) << "cannot write" << d.target << ":" << d.file.errorString();
         fail(icRequestFailed, cannotWrite);
     } else if (code != CURLE_OK) {

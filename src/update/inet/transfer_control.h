@@ -47,8 +47,10 @@ enum StateConstants : int {
 // | 35755  | icNoRemoteHost        | Execute without a URL and without RemoteHost              |
 // | 35756  | icRequestFailed       | the server refused the request (login denied, no such     |
 // |        |                       | file), the transfer broke off or came up short, or the    |
-// |        |                       | local file could not be written                           |
-// | 35761  | icInetTimeout         | connect, reply or data did not come within the time-outs  |
+// |        |                       | local file could not be written, or the file is larger    |
+// |        |                       | than MaximumFileSize                                      |
+// | 35761  | icInetTimeout         | connect, reply or data did not come within the time-outs, |
+// |        |                       | or the transfer took longer than TransferTimeLimitMs      |
 // | 35762  | icUnsupportedCommand  | the operation's verb is not GET                           |
 // | 35763  | icInvalidOperation    | the operation does not name a remote and a local file     |
 // | 35764  | icExecuting           | a transfer is still running                               |
@@ -84,6 +86,10 @@ public:
     QString UserName;
     QString Password;
     int RequestTimeout = 60; // seconds
+    // Bounds of one Execute: a file larger than this many bytes, and a transfer that has not
+    // ended this many milliseconds after it started, end in icError. 0: no bound.
+    qint64 MaximumFileSize = 0;
+    qint64 TransferTimeLimitMs = 0;
 
     // Fetches the URL and returns the response body, whatever the status of the response.
     // Blocks without processing window events. Throws tclink::RuntimeError on failure.

@@ -200,6 +200,33 @@ TEST_F(ExecuteFromServerTest, TricklingServerIsAbandoned)
     EXPECT_THAT(windowsFolder(), IsEmpty());
 }
 
+// An update too large, or whose transfer outlasts its time limit (yet above the minimum rate),
+// ends in error without a file.
+TEST_F(ExecuteFromServerTest, TheSizeAndTimeBoundsEndATransfer)
+{
+    serve(QStringLiteral("127.0.0.1"), pattern(100000));
+    startServer({"--rate", "4000"});
+    inet_.MaximumFileSize = 99999;
+    QElapsedTimer clock;
+    clock.start();
+    run();
+    EXPECT_LT(clock.elapsed(), 3000); // refused at the announced size, before the data
+    EXPECT_EQ(states_.back(), icError);
+    EXPECT_EQ(inet_.ResponseCode(), icRequestFailed);
+    EXPECT_THAT(windowsFolder(), IsEmpty());
+
+    inet_.MaximumFileSize = 100000;
+    inet_.TransferTimeLimitMs = 2000;
+    states_.clear();
+    clock.restart();
+    run();
+    EXPECT_GE(clock.elapsed(), 2000);
+    EXPECT_LT(clock.elapsed(), 6000);
+    EXPECT_EQ(states_.back(), icError);
+    EXPECT_EQ(inet_.ResponseCode(), icInetTimeout);
+    EXPECT_THAT(windowsFolder(), IsEmpty());
+}
+
 TEST_F(ExecuteFromServerTest, WrongPasswordEndsInErrorWithoutAFile)
 {
     serve(QStringLiteral("127.0.0.1"), "data");
