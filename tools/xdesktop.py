@@ -3,14 +3,32 @@ the program under test, xdotool to drive it and screenshots. Everything started 
 ended by its process id."""
 
 import os
+import re
 import shutil
 import signal
 import subprocess
 import tempfile
 import time
 
-FONT_ALIAS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fonts",
-                          "64-tclink-simsun.conf")
+# A fontconfig alias of SimSun that earlier versions of the package and of tools/deps installed.
+OLD_FONT_ALIAS = "64-tclink-simsun.conf"
+
+
+def fonts_without_old_alias(path):
+    """Writes to path the machine's font configuration without the SimSun alias that earlier
+    versions installed (where it is still there), so the program's own Song stand-in is what
+    draws its faces, as on a machine that never had that alias."""
+    with open("/etc/fonts/fonts.conf", encoding="utf-8") as f:
+        text = f.read()
+    conf_d = "/etc/fonts/conf.d"
+    includes = "".join(f'<include ignore_missing="yes">{conf_d}/{name}</include>\n'
+                       for name in sorted(os.listdir(conf_d))
+                       if name.endswith(".conf") and name != OLD_FONT_ALIAS)
+    text, count = re.subn(r'<include ignore_missing="yes">conf\.d</include>', includes, text)
+    if count != 1:
+        raise RuntimeError("/etc/fonts/fonts.conf does not include conf.d as expected")
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
 
 
 def stop_process(proc):
@@ -42,20 +60,14 @@ class Desktop:
             raise RuntimeError("Xvfb did not start")
         self.env = dict(os.environ, DISPLAY=":" + number)
         self.env.pop("QT_QPA_PLATFORM", None)
-        # The program's faces as this tree's SimSun alias draws them, whatever is installed.
         fonts = os.path.join(self.work, "fonts.conf")
-        with open(fonts, "w") as f:
-            f.write('<?xml version="1.0"?>\n<!DOCTYPE fontconfig SYSTEM "fonts.dtd">\n'
-                    f'<fontconfig><include>{FONT_ALIAS}</include>'
-                    '<include>/etc/fonts/fonts.conf</include></fontconfig>\n')
+        fonts_without_old_alias(fonts)
         self.env["FONTCONFIG_FILE"] = fonts
         self.procs.append(subprocess.Popen(["openbox"], env=self.env,
                                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
         # Programs started before the window manager is up may never be mapped.
         deadline = time.monotonic() + 10
-        while "window id" not in subprocess.run(
-                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
-                capture_output=True, text=True).stdout:
+        while not self._window_manager_up():
             if time.monotonic() > deadline:
                 self.close()
                 raise RuntimeError("the window manager did not start")
@@ -64,6 +76,15 @@ class Desktop:
         self.drive_d = os.path.join(self.work, "D")
         os.makedirs(self.drive_c)
         self.program = None
+
+    def _window_manager_up(self):
+        # Bounded: an X server that stops answering must not hang the test.
+        try:
+            return "window id" in subprocess.run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
+                capture_output=True, text=True, timeout=5).stdout
+        except subprocess.TimeoutExpired:
+            return False
 
     def start(self, program, drive_d=False, extra_env=None, prefix=(), temporary_drives=True):
         """Starts the program on this display, with temporary drives unless told otherwise;

@@ -1,5 +1,7 @@
 #include "platform/application.h"
 
+#include "platform/look.h"
+
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -54,6 +56,7 @@ bool loadQtTranslations(QApplication& app)
 void setUpApplication(QApplication& app)
 {
     QApplication::setStyle(new FocusFrameStyle);
+    useSongStandIn();
     loadQtTranslations(app);
 }
 

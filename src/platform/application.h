@@ -24,7 +24,8 @@ public:
 // are not installed; Qt's English texts remain then.
 bool loadQtTranslations(QApplication& app);
 
-// The style and the translations, set up once before the first window.
+// The style, the Song stand-in for SimSun and the translations, set up once before the first
+// window.
 void setUpApplication(QApplication& app);
 
 } // namespace tclink::platform

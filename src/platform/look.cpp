@@ -2,6 +2,14 @@
 
 namespace tclink::platform {
 
+void useSongStandIn()
+{
+    for (const QString& family :
+         {QStringLiteral("SimSun"), QStringLiteral("宋体"), QStringLiteral("NSimSun")}) {
+        QFont::insertSubstitution(family, QLatin1String(SongStandIn));
+    }
+}
+
 QIcon programIcon()
 {
     QIcon icon;

@@ -19,7 +19,6 @@ from xdesktop import Desktop
 ROOT = os.path.dirname(TOOLS)
 USER = "nobody"
 INSTALLED = "/usr/lib/tclink/tclink"
-ALIAS = "/etc/fonts/conf.d/64-tclink-simsun.conf"
 QUESTION = "有最新版本，是否升级？"
 SIGNATURES = os.path.join(ROOT, "tests", "update", "signatures")
 with open(os.path.join(SIGNATURES, "test.pub")) as _f:
@@ -46,11 +45,6 @@ class Package(unittest.TestCase):
                 if name.startswith("tclink_") and name.endswith(".deb")]
         assert len(debs) == 1, debs
         cls.deb = os.path.join(ROOT, "build", debs[0])
-        # The package takes over the font alias that tools/deps may have written; put it back.
-        cls.alias = None
-        if os.path.isfile(ALIAS) and not os.path.islink(ALIAS):
-            with open(ALIAS, "rb") as f:
-                cls.alias = f.read()
         subprocess.run(APT + ["install", cls.deb], check=True, stdout=subprocess.DEVNULL,
                        env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
 
@@ -59,9 +53,6 @@ class Package(unittest.TestCase):
         subprocess.run(APT + ["purge", "tclink"], check=True, stdout=subprocess.DEVNULL,
                        env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
         assert not os.path.exists("/usr/bin/tclink") and not os.path.exists(INSTALLED)
-        if cls.alias is not None:
-            with open(ALIAS, "wb") as f:
-                f.write(cls.alias)
 
     def setUp(self):
         self.desk = Desktop()

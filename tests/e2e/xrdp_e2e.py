@@ -4,6 +4,7 @@ program running on the server, the login completed by the device channel's "user
 
 import glob
 import os
+import shutil
 import subprocess
 import tempfile
 import unittest
@@ -22,6 +23,7 @@ class Xrdp(unittest.TestCase):
         # The session runs as the test account, which must reach the state folder.
         self.state = tempfile.mkdtemp(prefix="tclink-xrdp-e2e-")
         os.chmod(self.state, 0o755)
+        self.addCleanup(shutil.rmtree, self.state, ignore_errors=True)
         subprocess.run([XRDP, "start", "--state", self.state], check=True,
                        stdout=subprocess.DEVNULL)
         self.addCleanup(subprocess.run, [XRDP, "stop", "--state", self.state],

@@ -77,11 +77,10 @@ class InstalledTree(unittest.TestCase):
             self.assertEqual(f"{width}x{height}", folder)
         self.assertTrue(os.path.exists(os.path.join(hicolor, "scalable/apps/tclink.svg")))
 
-    def test_font_alias_is_enabled_by_a_link(self):
-        link = self.path("etc/fonts/conf.d/64-tclink-simsun.conf")
-        target = os.readlink(link)
-        self.assertEqual(target, "/usr/share/fontconfig/conf.avail/64-tclink-simsun.conf")
-        self.assertTrue(os.path.isfile(self.root + target))
+    def test_no_font_configuration_of_the_machine(self):
+        # The Song stand-in for SimSun is the program's own; nothing for fontconfig or in /etc.
+        self.assertFalse(os.path.exists(self.path("etc")))
+        self.assertFalse(os.path.exists(self.path("usr/share/fontconfig")))
 
 
 class Command(unittest.TestCase):

@@ -1,9 +1,11 @@
 #include "launcher/frmbegin.h"
+#include "platform/look.h"
 #include "session/frmmain.h"
 #include "settings/settings_paths.h"
 #include "support/doubles.h"
 
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,7 +44,10 @@ bool unconfiguredFace(const tclink::launcher::frmbegin& w)
 
 class Launcher : public testing::Test {
 protected:
-    explicit Launcher(bool withDriveD = true) : world(withDriveD) {}
+    explicit Launcher(bool withDriveD = true) : world(withDriveD)
+    {
+        tclink::platform::useSongStandIn(); // as the program does at start-up
+    }
 
     tclink::launcher::frmbegin& open()
     {
@@ -325,6 +330,11 @@ TEST_F(Launcher, ReturnInTheEntryBoxConfigures)
 TEST_F(Launcher, TheWholeGuidanceTextFitsInsideItsFrame)
 {
     auto& w = open();
+    // Drawn in SimSun where it is installed, else in the Song stand-in (no fontconfig alias).
+    const QString face = QFontInfo(w.Label5->font()).family();
+    EXPECT_TRUE(face == QStringLiteral("SimSun") ||
+                face == QLatin1String(tclink::platform::SongStandIn))
+        << face.toStdString();
     ASSERT_EQ(w.Label5->text().count('\n'), 5);
     const QRect inside = w.Frame3->contentsRect();
     EXPECT_TRUE(inside.contains(w.Label5->geometry())) << w.Label5->geometry().bottom();
