@@ -517,6 +517,7 @@ void FreeRdpSession::run()
         eventLoop(facts);
         noteEnd(facts);
     }
+    facts.localClose = facts.localClose || closing_; // given up on while away
     const UINT channelError = getChannelError(context);
     freerdp_disconnect(instance_);
     connected_ = false;
