@@ -128,12 +128,13 @@ TEST(DemoServerDevices, LearnsTheDevicesTheClientAnnouncesAfterLogon)
     EXPECT_EQ(packetId(answer[0]), PAKID_CORE_SERVER_CAPABILITY);
     EXPECT_EQ(answer[0].size(), 4u + 4 + 44 + 4 * 8); // header, count, general, four short sets
     EXPECT_EQ(packetId(answer[1]), PAKID_CORE_CLIENTID_CONFIRM);
-    EXPECT_TRUE(devices.receive(clientPdu(PAKID_CORE_CLIENT_CAPABILITY)).empty());
 
-    // Before logon the client holds its drives back; "user logged on" brings the whole list.
-    const auto loggedOn = devices.receive(deviceList({RDPDR_DTYP_PRINT}));
+    // "User logged on" answers the client's capabilities; FreeRDP 2 clients then send the list
+    // they held back before logon (empty here) and their whole list.
+    const auto loggedOn = devices.receive(clientPdu(PAKID_CORE_CLIENT_CAPABILITY));
     ASSERT_EQ(loggedOn.size(), 1u);
     EXPECT_EQ(packetId(loggedOn[0]), PAKID_CORE_USER_LOGGEDON);
+    EXPECT_TRUE(devices.receive(deviceList({})).empty());
     EXPECT_FALSE(devices.settled());
     EXPECT_TRUE(
         devices.receive(deviceList({RDPDR_DTYP_PRINT, RDPDR_DTYP_FILESYSTEM, RDPDR_DTYP_SERIAL}))
@@ -142,6 +143,17 @@ TEST(DemoServerDevices, LearnsTheDevicesTheClientAnnouncesAfterLogon)
     EXPECT_TRUE(devices.redirections().drives);
     EXPECT_TRUE(devices.redirections().printers);
     EXPECT_TRUE(devices.redirections().ports);
+}
+
+// FreeRDP 3 clients send no list before logon: their first list is the whole one.
+TEST(DemoServerDevices, ANonEmptyFirstListAfterLogonSettles)
+{
+    demo::DeviceRedirection devices(true);
+    EXPECT_EQ(devices.receive(clientPdu(PAKID_CORE_CLIENT_CAPABILITY)).size(), 1u);
+    EXPECT_TRUE(devices.receive(clientPdu(PAKID_CORE_CLIENT_CAPABILITY)).empty()); // sent once
+    EXPECT_TRUE(devices.receive(deviceList({RDPDR_DTYP_FILESYSTEM})).empty());
+    EXPECT_TRUE(devices.settled());
+    EXPECT_TRUE(devices.redirections().drives);
 }
 
 TEST(DemoServerDevices, WithoutLogonTheFirstListSettlesAndBadListsAreSurvived)

@@ -1,5 +1,7 @@
 // Connects once and prints the milliseconds from Connect to OnConnected, OnLoginComplete and
-// the first painted frame, then leaves. Driven by tools/bench/connect.
+// the first painted frame, then leaves; with --probe, as the hidden probe connection: the
+// milliseconds to OnConnected and to OnDisconnected. Driven by tools/bench/connect and
+// tools/bench/trips.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -37,11 +39,31 @@ private:
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD\n", argv[0]);
+    const bool probe = argc == 4 && QString(argv[3]) == "--probe";
+    if (argc != 5 && !probe) {
+        std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD | %s HOST PORT --probe\n", argv[0],
+                     argv[0]);
         return 2;
     }
     tclink::rdp::FreeRdpControl control;
+    QElapsedTimer clock;
+    if (probe) {
+        control.Server = argv[1];
+        control.AdvancedSettings2.RDPPort = QString(argv[2]).toInt();
+        control.ProbeOnly = true;
+        qint64 connected = -1;
+        QObject::connect(&control, &tclink::rdp::RemoteDesktopControl::OnConnected,
+                         [&] { connected = clock.elapsed(); });
+        QObject::connect(&control, &tclink::rdp::RemoteDesktopControl::OnDisconnected,
+                         [&](qint32 reason) {
+                             std::printf("connected_ms=%lld ended_ms=%lld reason=%d\n", connected,
+                                         clock.elapsed(), reason);
+                             app.exit(connected >= 0 ? 0 : 1);
+                         });
+        clock.start();
+        control.Connect();
+        return app.exec();
+    }
     control.resize(1024, 768);
     control.show();
     control.Server = argv[1];
@@ -49,7 +71,6 @@ int main(int argc, char** argv)
     control.UserName = argv[3];
     control.setClearTextPassword(argv[4]);
 
-    QElapsedTimer clock;
     qint64 connected = -1, login = -1, frame = -1;
     const auto finish = [&] {
         if (login >= 0 && frame >= 0)

@@ -1,5 +1,7 @@
 #include "clipboard.h"
 
+#include "freerdp_compat.h"
+
 #include <QBuffer>
 #include <QPainter>
 #include <QtEndian>
@@ -136,8 +138,8 @@ Clipboard& Clipboard::of(CliprdrServerContext* context)
 UINT Clipboard::clientFormatList(const CLIPRDR_FORMAT_LIST* list)
 {
     CLIPRDR_FORMAT_LIST_RESPONSE response{};
-    response.msgType = CB_FORMAT_LIST_RESPONSE;
-    response.msgFlags = CB_RESPONSE_OK;
+    compat::header(response).msgType = CB_FORMAT_LIST_RESPONSE;
+    compat::header(response).msgFlags = CB_RESPONSE_OK;
     UINT status = context_->ServerFormatListResponse(context_, &response);
 
     std::vector<UINT32> formats;
@@ -163,7 +165,7 @@ UINT Clipboard::clientFormatList(const CLIPRDR_FORMAT_LIST* list)
         offered_ = true;
         CLIPRDR_FORMAT offer[] = {{CF_UNICODETEXT, nullptr}, {CF_DIB, nullptr}};
         CLIPRDR_FORMAT_LIST own{};
-        own.msgType = CB_FORMAT_LIST;
+        compat::header(own).msgType = CB_FORMAT_LIST;
         own.numFormats = 2;
         own.formats = offer;
         status = context_->ServerFormatList(context_, &own);
@@ -179,8 +181,8 @@ UINT Clipboard::requestNext()
     requested_ = wanted_.front();
     wanted_.pop_front();
     CLIPRDR_FORMAT_DATA_REQUEST request{};
-    request.msgType = CB_FORMAT_DATA_REQUEST;
-    request.dataLen = 4; // the library writes the header as given
+    compat::header(request).msgType = CB_FORMAT_DATA_REQUEST;
+    compat::header(request).dataLen = 4; // the library writes the header as given
     request.requestedFormatId = requested_;
     return context_->ServerFormatDataRequest(context_, &request);
 }
@@ -188,9 +190,9 @@ UINT Clipboard::requestNext()
 UINT Clipboard::clientDataResponse(const CLIPRDR_FORMAT_DATA_RESPONSE* response)
 {
     const QByteArray data =
-        (response->msgFlags & CB_RESPONSE_OK) && response->requestedFormatData
+        (compat::header(*response).msgFlags & CB_RESPONSE_OK) && response->requestedFormatData
             ? QByteArray(reinterpret_cast<const char*>(response->requestedFormatData),
-                         qsizetype(response->dataLen))
+                         qsizetype(compat::header(*response).dataLen))
             : QByteArray();
     const UINT32 format = std::exchange(requested_, 0);
     if (data.isEmpty()) {
@@ -230,9 +232,9 @@ UINT Clipboard::clientDataRequest(const CLIPRDR_FORMAT_DATA_REQUEST* request)
         data = dib(offeredImage());
     }
     CLIPRDR_FORMAT_DATA_RESPONSE response{};
-    response.msgType = CB_FORMAT_DATA_RESPONSE;
-    response.msgFlags = data.isEmpty() ? CB_RESPONSE_FAIL : CB_RESPONSE_OK;
-    response.dataLen = UINT32(data.size());
+    compat::header(response).msgType = CB_FORMAT_DATA_RESPONSE;
+    compat::header(response).msgFlags = data.isEmpty() ? CB_RESPONSE_FAIL : CB_RESPONSE_OK;
+    compat::header(response).dataLen = UINT32(data.size());
     response.requestedFormatData = reinterpret_cast<const BYTE*>(data.constData());
     return context_->ServerFormatDataResponse(context_, &response);
 }

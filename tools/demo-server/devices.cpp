@@ -105,9 +105,18 @@ std::vector<Pdu> DeviceRedirection::receive(std::span<const std::uint8_t> pdu)
                                           .u16(kVersionMinor)
                                           .u32(kClientId)
                                           .take()};
+    case PAKID_CORE_CLIENT_CAPABILITY:
+        // "User logged on" once the client has answered the capabilities: FreeRDP 3 clients
+        // send no device list before it, nor any list when they have no device.
+        if (userLoggedOn_ && !loggedOnSent_) {
+            loggedOnSent_ = true;
+            return {Writer(PAKID_CORE_USER_LOGGEDON).take()};
+        }
+        return {};
     case PAKID_CORE_DEVICELIST_ANNOUNCE: {
-        std::uint32_t count = r.has(4) ? r.u32() : 0;
-        for (; count > 0 && r.has(20); --count) {
+        const std::uint32_t announced = r.has(4) ? r.u32() : 0;
+        ++lists_;
+        for (std::uint32_t count = announced; count > 0 && r.has(20); --count) {
             const std::uint32_t type = r.u32();
             r.skip(4 + 8); // DeviceId, PreferredDosName
             const std::uint32_t dataLength = r.u32();
@@ -119,13 +128,9 @@ std::vector<Pdu> DeviceRedirection::receive(std::span<const std::uint8_t> pdu)
             redirections_.printers |= type == RDPDR_DTYP_PRINT;
             redirections_.ports |= type == RDPDR_DTYP_SERIAL || type == RDPDR_DTYP_PARALLEL;
         }
-        // The first list comes before logon and holds no drives; after "user logged on" the
-        // client sends its whole list.
-        if (userLoggedOn_ && !loggedOnSent_) {
-            loggedOnSent_ = true;
-            return {Writer(PAKID_CORE_USER_LOGGEDON).take()};
-        }
-        settled_ = true;
+        // FreeRDP 2 clients send a first list before "user logged on" (smart cards only: empty
+        // here) and their whole list after it; FreeRDP 3 clients only the latter, when not empty.
+        settled_ = announced > 0 || lists_ >= 2 || !userLoggedOn_;
         return {};
     }
     default:

@@ -31,12 +31,14 @@ public:
 
     const Redirections& redirections() const { return redirections_; }
 
-    // True once the client has sent the device list that ends the exchange.
+    // True once the client has sent the device list that ends the exchange. (A client without
+    // devices may send none: then it never is.)
     bool settled() const { return settled_; }
 
 private:
     bool userLoggedOn_;
     bool loggedOnSent_ = false;
+    int lists_ = 0; // device lists received
     bool settled_ = false;
     Redirections redirections_;
 };

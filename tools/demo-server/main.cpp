@@ -2,6 +2,7 @@
 // demo and the tests of tclink. See README.md.
 
 #include "certificate.h"
+#include "freerdp_compat.h"
 #include "options.h"
 #include "report.h"
 #include "session.h"
@@ -77,6 +78,7 @@ void quietFreeRdpLog()
     WLog_ConfigureAppender(WLog_GetLogAppender(root), "outputstream", const_cast<char*>("stderr"));
     if (!std::getenv("WLOG_LEVEL")) {
         WLog_SetLogLevel(root, WLOG_ERROR);
+        demo::compat::quietOrdinaryClose();
     }
 }
 

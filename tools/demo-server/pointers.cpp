@@ -1,5 +1,7 @@
 #include "pointers.h"
 
+#include "freerdp_compat.h"
+
 #include <QPainter>
 
 #include <cstring>
@@ -135,13 +137,12 @@ bool PointerFollower::follow(rdpContext* context, QSize desktop, QPoint point)
     POINTER_NEW_UPDATE pointer{};
     pointer.xorBpp = 32;
     pointer.colorPtrAttr.cacheIndex = area == PointerArea::Text ? 0 : 1;
-    pointer.colorPtrAttr.xPos = UINT32(hotSpot.x());
-    pointer.colorPtrAttr.yPos = UINT32(hotSpot.y());
-    pointer.colorPtrAttr.width = UINT32(picture.width());
-    pointer.colorPtrAttr.height = UINT32(picture.height());
-    pointer.colorPtrAttr.lengthXorMask = UINT32(xorMask.size());
+    compat::setHotSpot(pointer.colorPtrAttr, UINT32(hotSpot.x()), UINT32(hotSpot.y()));
+    pointer.colorPtrAttr.width = UINT16(picture.width());
+    pointer.colorPtrAttr.height = UINT16(picture.height());
+    pointer.colorPtrAttr.lengthXorMask = UINT16(xorMask.size());
     pointer.colorPtrAttr.xorMaskData = xorMask.data();
-    pointer.colorPtrAttr.lengthAndMask = UINT32(andMask.size());
+    pointer.colorPtrAttr.lengthAndMask = UINT16(andMask.size());
     pointer.colorPtrAttr.andMaskData = andMask.data();
     return update->PointerNew(context, &pointer);
 }

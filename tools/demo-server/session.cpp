@@ -2,6 +2,7 @@
 
 #include "clipboard.h"
 #include "devices.h"
+#include "freerdp_compat.h"
 #include "keyboard.h"
 #include "pointers.h"
 #include "screen.h"
@@ -192,11 +193,9 @@ bool Session::setUp()
     }
     reinterpret_cast<PeerContext*>(peer_->context)->session = this;
 
-    rdpSettings* settings = peer_->settings;
-    if (!freerdp_settings_set_string(settings, FreeRDP_CertificateContent,
-                                     config_.certificate.certificatePem.c_str()) ||
-        !freerdp_settings_set_string(settings, FreeRDP_PrivateKeyContent,
-                                     config_.certificate.privateKeyPem.c_str())) {
+    rdpSettings* settings = peer_->context->settings;
+    if (!compat::setCertificate(settings, config_.certificate.certificatePem,
+                                config_.certificate.privateKeyPem)) {
         return false;
     }
     freerdp_settings_set_bool(settings, FreeRDP_RdpSecurity, FALSE);
@@ -208,7 +207,7 @@ bool Session::setUp()
     freerdp_settings_set_bool(settings, FreeRDP_UnicodeInput, TRUE);
 
     peer_->PostConnect = [](freerdp_peer* peer) -> BOOL { return of(peer).postConnect(); };
-    peer_->Logon = [](freerdp_peer* peer, SEC_WINNT_AUTH_IDENTITY*, BOOL) -> BOOL {
+    peer_->Logon = [](freerdp_peer* peer, compat::LogonIdentity*, BOOL) -> BOOL {
         Session& session = of(peer);
         if (session.config_.options.freezeAtLicensing) {
             // The client's logon information stays unanswered: no licence, no activation.
@@ -218,33 +217,37 @@ bool Session::setUp()
         return TRUE;
     };
     peer_->Activate = [](freerdp_peer* peer) -> BOOL { return of(peer).activate(); };
-    peer_->input->MouseEvent = [](rdpInput* input, UINT16 flags, UINT16 x, UINT16 y) -> BOOL {
+    peer_->context->input->MouseEvent = [](rdpInput* input, UINT16 flags, UINT16 x,
+                                           UINT16 y) -> BOOL {
         of(input->context).mouse(flags, x, y);
         return TRUE;
     };
-    peer_->input->SynchronizeEvent = [](rdpInput* input, UINT32 flags) -> BOOL {
+    peer_->context->input->SynchronizeEvent = [](rdpInput* input, UINT32 flags) -> BOOL {
         Session& self = of(input->context);
         self.keyboard_.synchronize(flags);
         self.typed("sync", {{"locks", self.keyboard_.locks()}});
         return TRUE;
     };
-    peer_->input->KeyboardEvent = [](rdpInput* input, UINT16 flags, UINT16 code) -> BOOL {
+    peer_->context->input->KeyboardEvent = [](rdpInput* input, UINT16 flags,
+                                              compat::KeyCode code) -> BOOL {
         Session& self = of(input->context);
         self.typed("key", keyFields(self.keyboard_.key(flags, UINT8(code))));
         return TRUE;
     };
-    peer_->input->UnicodeKeyboardEvent = [](rdpInput* input, UINT16 flags, UINT16 code) -> BOOL {
+    peer_->context->input->UnicodeKeyboardEvent = [](rdpInput* input, UINT16 flags,
+                                                     UINT16 code) -> BOOL {
         Session& self = of(input->context);
         if (const QString text = self.keyboard_.unicode(flags, code); !text.isEmpty()) {
             self.typed("unicode", {{"text", text.toStdString()}});
         }
         return TRUE;
     };
-    peer_->update->RefreshRect = [](rdpContext* context, BYTE, const RECTANGLE_16*) -> BOOL {
+    peer_->context->update->RefreshRect = [](rdpContext* context, BYTE,
+                                             const RECTANGLE_16*) -> BOOL {
         of(context).repaint_ = true;
         return TRUE;
     };
-    peer_->update->SuppressOutput = [](rdpContext*, BYTE, const RECTANGLE_16*) -> BOOL {
+    peer_->context->update->SuppressOutput = [](rdpContext*, BYTE, const RECTANGLE_16*) -> BOOL {
         return TRUE;
     };
 
@@ -257,17 +260,20 @@ bool Session::setUp()
 
 bool Session::postConnect()
 {
-    const rdpSettings* settings = peer_->settings;
-    user_ = text(settings->Username);
+    const rdpSettings* settings = peer_->context->settings;
+    user_ = text(freerdp_settings_get_string(settings, FreeRDP_Username));
     loginOk_ =
-        user_ == config_.options.user && text(settings->Password) == config_.options.password;
-    size_ = QSize(int(settings->DesktopWidth), int(settings->DesktopHeight));
+        user_ == config_.options.user &&
+        text(freerdp_settings_get_string(settings, FreeRDP_Password)) == config_.options.password;
+    size_ = QSize(int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth)),
+                  int(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight)));
 
     view_.user = qtext(user_);
-    view_.shell = QString::fromUtf8(settings->AlternateShell);
-    view_.workdir = QString::fromUtf8(settings->ShellWorkingDirectory);
+    view_.shell = QString::fromUtf8(freerdp_settings_get_string(settings, FreeRDP_AlternateShell));
+    view_.workdir =
+        QString::fromUtf8(freerdp_settings_get_string(settings, FreeRDP_ShellWorkingDirectory));
     view_.port = port_;
-    view_.heartbeat = settings->SupportHeartbeatPdu;
+    view_.heartbeat = freerdp_settings_get_bool(settings, FreeRDP_SupportHeartbeatPdu);
     if (loginOk_) {
         resume();
     }
@@ -354,12 +360,14 @@ void Session::logOn()
     }
 
     if (config_.options.logonNotice) {
-        std::string domain;
+        // The long (version 2) form with a domain: the only one that FreeRDP 3's server writes
+        // so that FreeRDP 2 and 3 clients both accept it.
+        std::string domain = "TCLINK-DEMO";
         logon_info info{};
         info.sessionId = UINT32(id_);
         info.username = user_.data();
         info.domain = domain.data();
-        if (peer_->update->SaveSessionInfo(peer_->context, INFO_TYPE_LOGON, &info)) {
+        if (peer_->context->update->SaveSessionInfo(peer_->context, INFO_TYPE_LOGON_LONG, &info)) {
             write("notice", {{"type", "logon"}});
         }
         sendReconnectCookie();
@@ -380,7 +388,8 @@ void Session::sendReconnectCookie()
     std::array<BYTE, 16> random{};
     winpr_RAND(random.data(), random.size());
     std::memcpy(info.ArcRandomBits, random.data(), random.size());
-    if (peer_->update->SaveSessionInfo(peer_->context, INFO_TYPE_LOGON_EXTENDED_INF, &info)) {
+    if (peer_->context->update->SaveSessionInfo(peer_->context, INFO_TYPE_LOGON_EXTENDED_INF,
+                                                &info)) {
         arcRandom_ = random;
         write("cookie", {{"logonid", std::to_string(id_)}});
     }
@@ -490,21 +499,24 @@ void Session::reportLogin()
     for (const std::string& name : channels_) {
         channels += (channels.empty() ? "" : ",") + name;
     }
-    const rdpSettings* settings = peer_->settings;
-    write("login", {{"user", user_},
-                    {"ok", flag(loginOk_)},
-                    {"port", std::to_string(port_)},
-                    {"shell", text(settings->AlternateShell)},
-                    {"workdir", text(settings->ShellWorkingDirectory)},
-                    {"width", std::to_string(size_.width())},
-                    {"height", std::to_string(size_.height())},
-                    {"channels", channels},
-                    {"drives", flag(redirections.drives)},
-                    {"printers", flag(redirections.printers)},
-                    {"ports", flag(redirections.ports)},
-                    {"heartbeat", flag(view_.heartbeat)},
-                    {"scale", std::to_string(settings->DesktopScaleFactor)},
-                    {"devicescale", std::to_string(settings->DeviceScaleFactor)}});
+    const rdpSettings* settings = peer_->context->settings;
+    write("login",
+          {{"user", user_},
+           {"ok", flag(loginOk_)},
+           {"port", std::to_string(port_)},
+           {"shell", text(freerdp_settings_get_string(settings, FreeRDP_AlternateShell))},
+           {"workdir", text(freerdp_settings_get_string(settings, FreeRDP_ShellWorkingDirectory))},
+           {"width", std::to_string(size_.width())},
+           {"height", std::to_string(size_.height())},
+           {"channels", channels},
+           {"drives", flag(redirections.drives)},
+           {"printers", flag(redirections.printers)},
+           {"ports", flag(redirections.ports)},
+           {"heartbeat", flag(view_.heartbeat)},
+           {"scale",
+            std::to_string(freerdp_settings_get_uint32(settings, FreeRDP_DesktopScaleFactor))},
+           {"devicescale",
+            std::to_string(freerdp_settings_get_uint32(settings, FreeRDP_DeviceScaleFactor))}});
 }
 
 void Session::paint()
@@ -519,7 +531,7 @@ void Session::paint()
 // Sends the image as uncompressed 32-bit bitmap updates of one tile each (bottom-up rows).
 bool Session::sendImage(const QImage& image)
 {
-    rdpUpdate* update = peer_->update;
+    rdpUpdate* update = peer_->context->update;
     std::vector<BYTE> tile;
     for (int y = 0; y < image.height(); y += kTile) {
         for (int x = 0; x < image.width(); x += kTile) {
@@ -543,8 +555,7 @@ bool Session::sendImage(const QImage& image)
             bitmap.bitmapDataStream = tile.data();
             bitmap.compressed = FALSE;
             BITMAP_UPDATE bitmapUpdate{};
-            bitmapUpdate.count = 1;
-            bitmapUpdate.number = 1;
+            compat::setRectangleCount(bitmapUpdate, 1);
             bitmapUpdate.rectangles = &bitmap;
             if (!update->BitmapUpdate(update->context, &bitmapUpdate)) {
                 return false;

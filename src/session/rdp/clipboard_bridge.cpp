@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "session/rdp/clipboard_formats.h"
+#include "session/rdp/freerdp_compat.h"
 
 namespace tclink::rdp {
 
@@ -138,8 +139,8 @@ UINT ClipboardBridge::onServerFormatList(CliprdrClientContext* channel,
         formats << list->formats[i].formatId;
     emit of(channel)->serverFormatsChanged(formats);
     CLIPRDR_FORMAT_LIST_RESPONSE response{};
-    response.msgType = CB_FORMAT_LIST_RESPONSE;
-    response.msgFlags = CB_RESPONSE_OK;
+    compat::header(response).msgType = CB_FORMAT_LIST_RESPONSE;
+    compat::header(response).msgFlags = CB_RESPONSE_OK;
     return channel->ClientFormatListResponse(channel, &response);
 }
 
@@ -171,9 +172,9 @@ UINT ClipboardBridge::onServerFormatDataResponse(CliprdrClientContext* channel,
         if (!self->waiting_ || self->answer_)
             return CHANNEL_RC_OK;
         self->answer_ = QByteArray();
-        if ((response->msgFlags & CB_RESPONSE_OK) && response->requestedFormatData)
+        if ((compat::header(*response).msgFlags & CB_RESPONSE_OK) && response->requestedFormatData)
             self->answer_ = QByteArray(reinterpret_cast<const char*>(response->requestedFormatData),
-                                       qsizetype(response->dataLen));
+                                       qsizetype(compat::header(*response).dataLen));
     }
     self->answered_.notify_all();
     return CHANNEL_RC_OK;
@@ -185,8 +186,8 @@ std::optional<QByteArray> ClipboardBridge::fetch(quint32 format)
     if (!channel_)
         return std::nullopt;
     CLIPRDR_FORMAT_DATA_REQUEST request{};
-    request.msgType = CB_FORMAT_DATA_REQUEST;
-    request.dataLen = 4; // the library writes the header as given
+    compat::header(request).msgType = CB_FORMAT_DATA_REQUEST;
+    compat::header(request).dataLen = 4; // the library writes the header as given
     request.requestedFormatId = format;
     answer_.reset();
     if (channel_->ClientFormatDataRequest(channel_, &request) != CHANNEL_RC_OK)
@@ -213,7 +214,7 @@ void ClipboardBridge::announceLocal()
     for (const quint32 id : ids)
         formats.push_back({id, nullptr});
     CLIPRDR_FORMAT_LIST list{};
-    list.msgType = CB_FORMAT_LIST;
+    compat::header(list).msgType = CB_FORMAT_LIST;
     list.numFormats = UINT32(formats.size());
     list.formats = formats.data();
     std::lock_guard lock(mutex_);
@@ -242,9 +243,9 @@ void ClipboardBridge::answer(quint32 format)
             bytes = encodeDib(qvariant_cast<QImage>(data->imageData()));
     }
     CLIPRDR_FORMAT_DATA_RESPONSE response{};
-    response.msgType = CB_FORMAT_DATA_RESPONSE;
-    response.msgFlags = bytes.isEmpty() ? CB_RESPONSE_FAIL : CB_RESPONSE_OK;
-    response.dataLen = UINT32(bytes.size());
+    compat::header(response).msgType = CB_FORMAT_DATA_RESPONSE;
+    compat::header(response).msgFlags = bytes.isEmpty() ? CB_RESPONSE_FAIL : CB_RESPONSE_OK;
+    compat::header(response).dataLen = UINT32(bytes.size());
     response.requestedFormatData = reinterpret_cast<const BYTE*>(bytes.constData());
     std::lock_guard lock(mutex_);
     if (channel_)

@@ -19,9 +19,9 @@
 #endif
 
 #include <freerdp/input.h>
-#include <freerdp/locale/keyboard.h>
 
 #include "session/rdp/clipboard_bridge.h"
+#include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_session.h"
 #include "session/rdp/reconnect_notice.h"
 #include "session/rdp/reconnect_plan.h"
@@ -332,7 +332,7 @@ void FreeRdpControl::showPointer(const RemotePointer& pointer)
 
 void FreeRdpControl::sendKey(QKeyEvent* event, bool down)
 {
-    const DWORD code = freerdp_keyboard_get_rdp_scancode_from_x11_keycode(event->nativeScanCode());
+    const DWORD code = compat::rdpScancode(event->nativeScanCode());
     if (!live() || code == 0 || (!down && event->isAutoRepeat()))
         return;
     pressed_.note(down, code);

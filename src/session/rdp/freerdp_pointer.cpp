@@ -5,6 +5,8 @@
 
 #include <freerdp/gdi/gdi.h>
 
+#include "session/rdp/freerdp_compat.h"
+
 namespace tclink::rdp {
 
 namespace {
@@ -38,7 +40,7 @@ void onFree(rdpContext*, rdpPointer* pointer)
     p->image = nullptr;
 }
 
-BOOL onSet(rdpContext* context, const rdpPointer* pointer)
+BOOL onSet(rdpContext* context, compat::PointerToSet* pointer)
 {
     const QImage* image = reinterpret_cast<const Pointer*>(pointer)->image;
     if (!image || image->isNull()) {

@@ -1,6 +1,7 @@
 #include "session/rdp/freerdp_session.h"
 
 #include "session/rdp/clipboard_bridge.h"
+#include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_log.h"
 #include "session/rdp/logon_watch.h"
 #include "session/rdp/reconnect_plan.h"
@@ -13,22 +14,18 @@
 #include <filesystem>
 #include <mutex>
 
-#include <poll.h>
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <freerdp/client/channels.h>
 #include <freerdp/client/cmdline.h>
 #include <freerdp/gdi/gdi.h>
-#include <freerdp/locale/keyboard.h>
 #include <freerdp/primitives.h>
-#include <winpr/synch.h>
 
 namespace tclink::rdp {
 
 namespace {
-
-// The context of the connection that the current thread is connecting, if any.
-thread_local rdpContext* connectingContext = nullptr;
 
 // Save Session Info types that report a finished logon.
 constexpr UINT32 infoTypeLogon = 0;
@@ -47,8 +44,9 @@ DWORD initialiseLibrary()
     static const DWORD keyboardLayout = [] {
         routeFreeRdpLog();
         registerLogonWatchingProvider(FreeRdpSession::onUserLoggedOn);
+        compat::setConnectHooks({FreeRdpSession::onSocketOpened, FreeRdpSession::onTlsStarting});
         primitives_set_hints(PRIMITIVES_ONLY_CPU);
-        return freerdp_keyboard_init(0);
+        return compat::initKeyboard();
     }();
     return keyboardLayout;
 }
@@ -81,7 +79,7 @@ bool redirectPorts(rdpSettings* settings)
            freerdp_settings_set_bool(settings, FreeRDP_RedirectParallelPorts, TRUE);
 }
 
-bool setString(rdpSettings* settings, size_t id, const std::string& value)
+bool setString(rdpSettings* settings, compat::StringSetting id, const std::string& value)
 {
     return value.empty() || freerdp_settings_set_string(settings, id, value.c_str());
 }
@@ -152,12 +150,14 @@ FreeRdpSession::Context* FreeRdpSession::contextOf(freerdp* instance)
 
 FreeRdpSession::FreeRdpSession(const Config& config)
 {
+    initialiseLibrary(); // before the first context: FreeRDP 3 logs while making one
     freerdp* instance = freerdp_new();
     if (!instance)
         return;
     instance->ContextSize = sizeof(Context);
     instance->ContextNew = onContextNew;
     instance->PreConnect = onPreConnect;
+    compat::setChannelLoader(instance, onLoadChannels);
     instance->PostConnect = onPostConnect;
     instance->PostDisconnect = onPostDisconnect;
     instance->VerifyX509Certificate = onVerifyCertificate;
@@ -168,7 +168,8 @@ FreeRdpSession::FreeRdpSession(const Config& config)
     contextOf(instance)->session = this;
     clipboard_ = config.clipboard;
     wakeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!wakeEvent_ || !configure(instance->settings, config)) {
+    if (!wakeEvent_ || !configure(instance->context->settings, config) ||
+        !compat::hookConnection(instance->context)) {
         freerdp_context_free(instance);
         freerdp_free(instance);
         return;
@@ -199,7 +200,7 @@ void FreeRdpSession::close()
 {
     if (!instance_ || closing_.exchange(true))
         return;
-    freerdp_abort_connect(instance_);
+    compat::abortConnect(instance_->context);
     SetEvent(wakeEvent_);
 }
 
@@ -220,14 +221,21 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
     FreeRdpSession* self = contextOf(instance)->session;
     // freerdp_connect clears the abort flag first: a close that came before is honoured here.
     if (self->closing_) {
-        freerdp_abort_connect(instance);
+        compat::abortConnect(instance->context);
         return FALSE;
     }
-    instance->update->BeginPaint = onBeginPaint;
-    instance->update->EndPaint = onEndPaint;
-    instance->update->DesktopResize = onDesktopResize;
-    instance->update->SaveSessionInfo = onSaveSessionInfo;
+    rdpUpdate* update = instance->context->update;
+    update->BeginPaint = onBeginPaint;
+    update->EndPaint = onEndPaint;
+    update->DesktopResize = onDesktopResize;
+    update->SaveSessionInfo = onSaveSessionInfo;
     instance->heartbeat->ServerHeartbeat = onServerHeartbeat;
+    return !compat::channelsLoadedInPreConnect || onLoadChannels(instance);
+}
+
+BOOL FreeRdpSession::onLoadChannels(freerdp* instance)
+{
+    FreeRdpSession* self = contextOf(instance)->session;
     // The one switch between the two kinds of connection: a probe joins no channel.
     if (self->probe_)
         return TRUE;
@@ -235,17 +243,18 @@ BOOL FreeRdpSession::onPreConnect(freerdp* instance)
         PubSub_SubscribeChannelConnected(instance->context->pubSub, onChannelConnected);
         PubSub_SubscribeChannelDisconnected(instance->context->pubSub, onChannelDisconnected);
     }
-    return freerdp_client_load_addins(instance->context->channels, instance->settings);
+    return compat::loadChannels(instance);
 }
 
 BOOL FreeRdpSession::onPostConnect(freerdp* instance)
 {
     FreeRdpSession* self = contextOf(instance)->session;
-    const rdpSettings* settings = instance->settings;
+    const rdpSettings* settings = instance->context->settings;
     {
         std::lock_guard lock(self->screenMutex_);
-        if (!self->attachScreen(static_cast<int>(settings->DesktopWidth),
-                                static_cast<int>(settings->DesktopHeight)) ||
+        if (!self->attachScreen(
+                static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth)),
+                static_cast<int>(freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight))) ||
             !gdi_init_ex(instance, PIXEL_FORMAT_BGRX32,
                          static_cast<UINT32>(self->screen_.bytesPerLine()), self->screen_.bits(),
                          nullptr))
@@ -259,6 +268,7 @@ BOOL FreeRdpSession::onPostConnect(freerdp* instance)
 bool FreeRdpSession::reportConnected()
 {
     connectDeadline_->met();
+    releaseConnectSocket();
     // The deadline's expiry, if it came first, is complete once met() returns.
     if (connectTimedOut_)
         return false;
@@ -275,18 +285,47 @@ void FreeRdpSession::expireConnect()
     if (closing_)
         return;
     connectTimedOut_ = true;
-    freerdp_abort_connect(instance_);
-    // FreeRDP's reads while it connects wait for data without looking at the abort: shutting
-    // the socket down ends them. (The socket stays open, so its number cannot be reused.)
-    void* readFds[32];
-    void* writeFds[32];
-    int readCount = 0;
-    int writeCount = 0;
-    if (freerdp_get_fds(instance_, readFds, &readCount, writeFds, &writeCount)) {
-        for (int i = 0; i < readCount; ++i)
-            shutdown(static_cast<int>(reinterpret_cast<intptr_t>(readFds[i])), SHUT_RDWR);
+    compat::abortConnect(instance_->context);
+    // FreeRDP's TLS handshake waits for data without looking at the abort: shutting the
+    // socket down ends it.
+    {
+        std::lock_guard lock(socketMutex_);
+        if (connectSocket_ >= 0)
+            shutdown(connectSocket_, SHUT_RDWR);
     }
     SetEvent(wakeEvent_);
+}
+
+void FreeRdpSession::onSocketOpened(rdpContext* context, int fd)
+{
+    // A copy of the descriptor, taken on the connecting thread: the deadline's thread shuts down
+    // this connection's socket and no other, even after FreeRDP has closed its own descriptor.
+    FreeRdpSession* self = contextOf(context)->session;
+    std::lock_guard lock(self->socketMutex_);
+    if (self->connectSocket_ >= 0)
+        ::close(self->connectSocket_);
+    self->connectSocket_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (self->connectTimedOut_ && self->connectSocket_ >= 0)
+        shutdown(self->connectSocket_, SHUT_RDWR);
+}
+
+void FreeRdpSession::releaseConnectSocket()
+{
+    std::lock_guard lock(socketMutex_);
+    if (connectSocket_ >= 0)
+        ::close(connectSocket_);
+    connectSocket_ = -1;
+}
+
+bool FreeRdpSession::onTlsStarting(rdpContext* context)
+{
+    FreeRdpSession* self = contextOf(context)->session;
+    if (!self->probe_)
+        return true;
+    // The server has confirmed the connection request as an RDP server: the probe knows what
+    // it came for, one round trip before the end of the TLS handshake.
+    self->reportConnected();
+    return false;
 }
 
 void FreeRdpSession::onPostDisconnect(freerdp* instance)
@@ -362,12 +401,13 @@ BOOL FreeRdpSession::onDesktopResize(rdpContext* context)
 {
     FreeRdpSession* self = contextOf(context)->session;
     const rdpSettings* settings = context->settings;
+    const UINT32 width = freerdp_settings_get_uint32(settings, FreeRDP_DesktopWidth);
+    const UINT32 height = freerdp_settings_get_uint32(settings, FreeRDP_DesktopHeight);
     std::unique_lock lock(self->screenMutex_, std::defer_lock);
     if (!self->paintLock_.owns_lock()) // not already held for an update in progress
         lock.lock();
-    return self->attachScreen(static_cast<int>(settings->DesktopWidth),
-                              static_cast<int>(settings->DesktopHeight)) &&
-           gdi_resize_ex(context->gdi, settings->DesktopWidth, settings->DesktopHeight,
+    return self->attachScreen(static_cast<int>(width), static_cast<int>(height)) &&
+           gdi_resize_ex(context->gdi, width, height,
                          static_cast<UINT32>(self->screen_.bytesPerLine()), context->gdi->dstFormat,
                          self->screen_.bits(), nullptr);
 }
@@ -403,14 +443,14 @@ BOOL FreeRdpSession::onServerHeartbeat(freerdp* instance, BYTE period, BYTE, BYT
     return TRUE;
 }
 
-void FreeRdpSession::onChannelConnected(void* context, ChannelConnectedEventArgs* e)
+void FreeRdpSession::onChannelConnected(void* context, compat::ChannelConnectedArgs* e)
 {
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
         contextOf(static_cast<rdpContext*>(context))
             ->session->clipboard_->attach(static_cast<CliprdrClientContext*>(e->pInterface));
 }
 
-void FreeRdpSession::onChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e)
+void FreeRdpSession::onChannelDisconnected(void* context, compat::ChannelDisconnectedArgs* e)
 {
     if (std::strcmp(e->name, CLIPRDR_SVC_CHANNEL_NAME) == 0)
         contextOf(static_cast<rdpContext*>(context))->session->clipboard_->detach();
@@ -465,11 +505,11 @@ void FreeRdpSession::sendPendingInput()
         ResetEvent(wakeEvent_);
         pending.swap(input_);
     }
-    rdpInput* input = instance_->input;
+    rdpInput* input = instance_->context->input;
     for (const Input& e : pending) {
         switch (e.kind) {
         case Input::Kind::Key:
-            freerdp_input_send_keyboard_event_ex(input, e.down, e.code);
+            compat::sendKeyboard(input, e.down, e.code);
             break;
         case Input::Kind::Unicode:
             freerdp_input_send_unicode_keyboard_event(input, e.down ? 0 : KBD_FLAGS_RELEASE,
@@ -531,10 +571,14 @@ bool FreeRdpSession::connectWithin(std::chrono::milliseconds bound, BOOL (*conne
 {
     Deadline deadline(bound, [this] { expireConnect(); });
     connectDeadline_ = &deadline;
-    connectingContext = instance_->context;
-    const bool ok = connectOnce(instance_);
-    connectingContext = nullptr;
+    bool ok = false;
+    {
+        compat::ConnectingScope connecting(instance_->context);
+        ok = connectOnce(instance_);
+    }
     connectDeadline_ = nullptr;
+    deadline.met();
+    releaseConnectSocket();
     return ok;
 }
 
@@ -550,7 +594,7 @@ void FreeRdpSession::noteEnd(DisconnectFacts& facts)
 void FreeRdpSession::eventLoop(DisconnectFacts& facts)
 {
     rdpContext* context = instance_->context;
-    while (!freerdp_shall_disconnect(instance_)) {
+    while (!compat::shallDisconnect(context)) {
         HANDLE handles[MAXIMUM_WAIT_OBJECTS];
         DWORD count = freerdp_get_event_handles(context, handles, MAXIMUM_WAIT_OBJECTS - 1);
         if (count == 0)
@@ -569,31 +613,3 @@ void FreeRdpSession::eventLoop(DisconnectFacts& facts)
 }
 
 } // namespace tclink::rdp
-
-// FreeRDP 2 polls the socket every 100 ms while it activates a connection (Sleep(100) between
-// reads), which puts most of a second into every connect. This definition takes the place of
-// WinPR's Sleep in the process: on a thread that is connecting, it returns as soon as the
-// server's data arrives or the connection is aborted; everywhere else it sleeps as WinPR's.
-extern "C" VOID Sleep(DWORD dwMilliseconds)
-{
-    rdpContext* context = tclink::rdp::connectingContext;
-    if (context && dwMilliseconds > 0) {
-        void* readFds[32];
-        void* writeFds[32];
-        int readCount = 0;
-        int writeCount = 0;
-        if (freerdp_get_fds(context->instance, readFds, &readCount, writeFds, &writeCount)) {
-            pollfd fds[33];
-            nfds_t n = 0;
-            for (int i = 0; i < readCount; ++i)
-                fds[n++] = {static_cast<int>(reinterpret_cast<intptr_t>(readFds[i])), POLLIN, 0};
-            if (const int abortFd = GetEventFileDescriptor(context->abortEvent); abortFd >= 0)
-                fds[n++] = {abortFd, POLLIN, 0};
-            if (n > 0) {
-                poll(fds, n, static_cast<int>(dwMilliseconds));
-                return;
-            }
-        }
-    }
-    SleepEx(dwMilliseconds, FALSE);
-}

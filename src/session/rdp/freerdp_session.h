@@ -15,6 +15,7 @@
 #include <freerdp/freerdp.h>
 
 #include "session/rdp/disconnect_reason.h"
+#include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_pointer.h"
 #include "session/rdp/time_bounds.h"
 
@@ -82,6 +83,9 @@ public:
 
     // The device channel's "user logged on" arrived on the connection of context.
     static void onUserLoggedOn(rdpContext* context);
+    // The connecting thread's news of the connection of context (compat::ConnectHooks).
+    static void onSocketOpened(rdpContext* context, int fd);
+    static bool onTlsStarting(rdpContext* context);
 
 signals:
     void connecting();
@@ -124,6 +128,7 @@ private:
     void noteHeartbeat(BYTE period, BYTE count2);
     bool reportConnected();
     void expireConnect();
+    void releaseConnectSocket();
     // Replaces the picture with a black one of this size; call under screenMutex_.
     bool attachScreen(int width, int height);
 
@@ -131,6 +136,7 @@ private:
     static Context* contextOf(rdpContext* context);
     static BOOL onContextNew(freerdp* instance, rdpContext* context);
     static BOOL onPreConnect(freerdp* instance);
+    static BOOL onLoadChannels(freerdp* instance);
     static BOOL onPostConnect(freerdp* instance);
     static void onPostDisconnect(freerdp* instance);
     static int onVerifyCertificate(freerdp* instance, const BYTE* pem, size_t length,
@@ -141,8 +147,8 @@ private:
     static BOOL onSaveSessionInfo(rdpContext* context, UINT32 type, void* data);
     void reportLogin();
     static BOOL onServerHeartbeat(freerdp* instance, BYTE period, BYTE count1, BYTE count2);
-    static void onChannelConnected(void* context, ChannelConnectedEventArgs* e);
-    static void onChannelDisconnected(void* context, ChannelDisconnectedEventArgs* e);
+    static void onChannelConnected(void* context, compat::ChannelConnectedArgs* e);
+    static void onChannelDisconnected(void* context, compat::ChannelDisconnectedArgs* e);
     static void onPointer(rdpContext* context, const RemotePointer& pointer);
 
     freerdp* instance_ = nullptr;
@@ -160,6 +166,10 @@ private:
     bool connected_ = false;
     Clock::duration silenceLimit_{};
     Clock::time_point lastActivity_;
+
+    // A copy of the connection's socket while it connects (-1: none), for the deadline.
+    std::mutex socketMutex_;
+    int connectSocket_ = -1;
 
     std::mutex inputMutex_;
     std::vector<Input> input_;

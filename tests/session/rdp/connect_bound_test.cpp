@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <freerdp/version.h>
+
 #include <QByteArray>
 
 #include <atomic>
@@ -19,10 +21,11 @@ namespace tclink::rdp::test {
 namespace {
 
 // A peer on a free loopback port that accepts connections and then, depending on its kind,
-// says nothing at all or answers the client's X.224 request (choosing TLS) and then nothing.
+// says nothing at all, answers the client's X.224 request (choosing TLS) and then nothing, or
+// answers it as a web server would and closes.
 class StallingPeer {
 public:
-    enum Kind { Silent, StallInTls };
+    enum Kind { Silent, StallInTls, NotRdp };
 
     explicit StallingPeer(Kind kind) : kind_(kind)
     {
@@ -64,20 +67,24 @@ private:
                 continue;
             accepted_.push_back(fd);
             ++connections_;
-            if (kind_ == StallInTls)
-                answerX224(fd);
+            if (kind_ != Silent)
+                answer(fd);
         }
     }
 
-    static void answerX224(int fd)
+    void answer(int fd)
     {
         char request[512];
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 5000) <= 0 || read(fd, request, sizeof request) <= 0)
             return;
         // TPKT, X.224 Connection Confirm, RDP Negotiation Response choosing TLS.
-        const QByteArray confirm = QByteArray::fromHex("030000130ed000001234000200080001000000");
-        (void)!write(fd, confirm.constData(), static_cast<size_t>(confirm.size()));
+        const QByteArray answer =
+            kind_ == StallInTls ? QByteArray::fromHex("030000130ed000001234000200080001000000")
+                                : QByteArray("HTTP/1.1 400 Bad Request\r\n\r\n");
+        (void)!write(fd, answer.constData(), static_cast<size_t>(answer.size()));
+        if (kind_ == NotRdp)
+            shutdown(fd, SHUT_RDWR);
     }
 
     Kind kind_;
@@ -96,12 +103,15 @@ protected:
 };
 
 // Whatever the peer does after accepting, the connection gives up at the bound and says it
-// timed out; a probe and a session alike.
+// timed out; a probe and a session alike. (On FreeRDP 3 a probe knows the server once its
+// connection request is confirmed, before TLS: see ProbeOnFreeRdp3 below.)
 TEST_P(ConnectBound, APeerThatStallsEndsTheConnectionAtTheBoundWithReason264)
 {
     StallingPeer peer(GetParam());
     ASSERT_NE(peer.port(), 0);
     for (const bool probe : {true, false}) {
+        if (probe && GetParam() == StallingPeer::StallInTls && FREERDP_VERSION_MAJOR >= 3)
+            continue;
         FreeRdpControl control;
         EventLog log(control);
         control.Server = "127.0.0.1";
@@ -115,7 +125,45 @@ TEST_P(ConnectBound, APeerThatStallsEndsTheConnectionAtTheBoundWithReason264)
         EXPECT_GE(log.disconnectedAt, 1400) << probe;
         EXPECT_LE(log.disconnectedAt, 1500 + 2000) << probe;
     }
-    EXPECT_EQ(peer.connections(), 2);
+    EXPECT_EQ(peer.connections(),
+              GetParam() == StallingPeer::StallInTls && FREERDP_VERSION_MAJOR >= 3 ? 1 : 2);
+}
+
+// A probe reports the server reachable only when it answered as an RDP server: a web server's
+// answer ends it at once, without OnConnected, whatever the line. On FreeRDP 3 the confirmed
+// connection request is that answer, and the probe ends there (no TLS handshake to wait for).
+TEST(Probe, ConnectsOnAnRdpServersAnswerOnly)
+{
+    StallingPeer web(StallingPeer::NotRdp);
+    ASSERT_NE(web.port(), 0);
+    {
+        FreeRdpControl control;
+        EventLog log(control);
+        control.Server = "127.0.0.1";
+        control.AdvancedSettings2.RDPPort = web.port();
+        control.ProbeOnly = true;
+        control.Connect();
+        ASSERT_TRUE(log.waitFor("OnDisconnected", 10000));
+        EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnDisconnected"}));
+        EXPECT_NE(log.reason, 1);
+        EXPECT_LE(log.disconnectedAt, 2000);
+    }
+    if (FREERDP_VERSION_MAJOR < 3)
+        return;
+    qputenv("TCLINK_TEST_CONNECT_BOUND_MS", "1500");
+    StallingPeer rdp(StallingPeer::StallInTls);
+    FreeRdpControl control;
+    EventLog log(control);
+    control.Server = "127.0.0.1";
+    control.AdvancedSettings2.RDPPort = rdp.port();
+    control.ProbeOnly = true;
+    control.Connect();
+    const bool ended = log.waitFor("OnDisconnected", 10000);
+    qunsetenv("TCLINK_TEST_CONNECT_BOUND_MS");
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnConnected", "OnDisconnected"}));
+    EXPECT_EQ(log.reason, 1);
+    EXPECT_LE(log.disconnectedAt, 1000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Peers, ConnectBound,

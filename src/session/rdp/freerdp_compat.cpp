@@ -1,0 +1,260 @@
+#include "session/rdp/freerdp_compat.h"
+
+#include <freerdp/addin.h>
+#include <freerdp/channels/channels.h>
+#include <freerdp/channels/cliprdr.h>
+#include <freerdp/channels/rdpdr.h>
+#include <freerdp/client/channels.h>
+#include <freerdp/client/cmdline.h>
+#include <freerdp/input.h>
+#include <freerdp/locale/keyboard.h>
+
+#if FREERDP_VERSION_MAJOR >= 3
+#include <freerdp/locale/locale.h>
+#include <freerdp/transport_io.h>
+#include <winpr/input.h>
+#else
+#include <dlfcn.h>
+#include <poll.h>
+#include <winpr/synch.h>
+#include <winpr/winsock.h>
+#endif
+
+namespace tclink::rdp::compat {
+
+namespace {
+
+ConnectHooks connectHooks{};
+
+// The connection the current thread is connecting, if any.
+thread_local rdpContext* connectingContext = nullptr;
+
+} // namespace
+
+void setConnectHooks(const ConnectHooks& hooks)
+{
+    connectHooks = hooks;
+}
+
+ConnectingScope::ConnectingScope(rdpContext* context)
+{
+    connectingContext = context;
+}
+
+#if FREERDP_VERSION_MAJOR >= 3
+
+ConnectingScope::~ConnectingScope()
+{
+    connectingContext = nullptr;
+}
+
+namespace {
+
+// The library's own transport functions, the same for every connection: kept from the first
+// connection hooked.
+const rdpTransportIo& libraryIo(const rdpTransportIo* first = nullptr)
+{
+    static const rdpTransportIo io = *first;
+    return io;
+}
+
+int onTcpConnect(rdpContext* context, rdpSettings* settings, const char* hostname, int port,
+                 DWORD timeout)
+{
+    const int fd = libraryIo().TCPConnect(context, settings, hostname, port, timeout);
+    if (fd >= 0)
+        connectHooks.socketOpened(context, fd);
+    return fd;
+}
+
+BOOL onTlsConnect(rdpTransport* transport)
+{
+    return connectHooks.tlsStarting(transport_get_context(transport)) &&
+           libraryIo().TLSConnect(transport);
+}
+
+bool loadStatic(rdpChannels* channels, rdpSettings* settings, const char* name, void* data)
+{
+    using AnyFunction = void (*)();
+    const PVIRTUALCHANNELENTRY entry = freerdp_load_channel_addin_entry(
+        name, nullptr, nullptr, FREERDP_ADDIN_CHANNEL_STATIC | FREERDP_ADDIN_CHANNEL_ENTRYEX);
+    const auto entryEx =
+        reinterpret_cast<PVIRTUALCHANNELENTRYEX>(reinterpret_cast<AnyFunction>(entry));
+    return entryEx && freerdp_channels_client_load_ex(channels, settings, entryEx, data) == 0;
+}
+
+} // namespace
+
+BOOL sendKeyboard(rdpInput* input, bool down, UINT32 rdpScancode)
+{
+    return freerdp_input_send_keyboard_event_ex(input, down, FALSE, rdpScancode);
+}
+
+BOOL abortConnect(rdpContext* context)
+{
+    return freerdp_abort_connect_context(context);
+}
+
+// FreeRDP 3 leaves the keyboard to the client (its own mapping is deprecated from 3.11 on, and
+// 3.10's fallback without an X display misreads every key): X servers on Linux number keys as
+// the kernel's evdev codes plus 8, and WinPR maps those.
+DWORD initKeyboard()
+{
+    DWORD layout = 0;
+    if (freerdp_detect_keyboard_layout_from_system_locale(&layout) < 0 || layout == 0)
+        layout = KBD_US;
+    return layout;
+}
+
+DWORD rdpScancode(DWORD x11Keycode)
+{
+    constexpr DWORD evdevOffset = 8;
+    if (x11Keycode < evdevOffset)
+        return 0;
+    const DWORD virtualKey =
+        GetVirtualKeyCodeFromKeycode(x11Keycode - evdevOffset, WINPR_KEYCODE_TYPE_EVDEV);
+    return GetVirtualScanCodeFromVirtualKeyCode(virtualKey, WINPR_KBD_TYPE_IBM_ENHANCED);
+}
+
+BOOL shallDisconnect(rdpContext* context)
+{
+    return freerdp_shall_disconnect_context(context);
+}
+
+bool hookConnection(rdpContext* context)
+{
+    const rdpTransportIo* io = freerdp_get_io_callbacks(context);
+    if (!io || io->TCPConnect != libraryIo(io).TCPConnect ||
+        io->TLSConnect != libraryIo().TLSConnect)
+        return false;
+    rdpTransportIo hooked = *io;
+    hooked.TCPConnect = onTcpConnect;
+    hooked.TLSConnect = onTlsConnect;
+    return freerdp_set_io_callbacks(context, &hooked);
+}
+
+void setChannelLoader(freerdp* instance, BOOL (*load)(freerdp* instance))
+{
+    instance->LoadChannels = load;
+}
+
+BOOL loadChannels(freerdp* instance)
+{
+    rdpContext* context = instance->context;
+    rdpSettings* settings = context->settings;
+    // Device redirection carries the logon signal and sound's registration: always loaded.
+    if (!freerdp_settings_set_bool(settings, FreeRDP_DeviceRedirection, TRUE) ||
+        !loadStatic(context->channels, settings, RDPDR_SVC_CHANNEL_NAME, settings))
+        return FALSE;
+    if (freerdp_settings_get_bool(settings, FreeRDP_RedirectClipboard) &&
+        !freerdp_static_channel_collection_find(settings, CLIPRDR_SVC_CHANNEL_NAME)) {
+        const char* const params[] = {CLIPRDR_SVC_CHANNEL_NAME};
+        if (!freerdp_client_add_static_channel(settings, 1, params))
+            return FALSE;
+    }
+    if (freerdp_static_channel_collection_find(settings, "rdpsnd") &&
+        !freerdp_settings_set_bool(settings, FreeRDP_AudioPlayback, TRUE))
+        return FALSE;
+    const UINT32 count = freerdp_settings_get_uint32(settings, FreeRDP_StaticChannelCount);
+    for (UINT32 i = 0; i < count; ++i) {
+        auto* args = static_cast<ADDIN_ARGV*>(
+            freerdp_settings_get_pointer_array_writable(settings, FreeRDP_StaticChannelArray, i));
+        if (!args || args->argc < 1 ||
+            !loadStatic(context->channels, settings, args->argv[0], args))
+            return FALSE;
+    }
+    return TRUE;
+}
+
+#else // FreeRDP 2
+
+namespace {
+
+// The socket of the connection the current thread is connecting, once known.
+thread_local int connectingSocket = -1;
+
+} // namespace
+
+ConnectingScope::~ConnectingScope()
+{
+    connectingContext = nullptr;
+    connectingSocket = -1;
+}
+
+BOOL sendKeyboard(rdpInput* input, bool down, UINT32 rdpScancode)
+{
+    return freerdp_input_send_keyboard_event_ex(input, down, rdpScancode);
+}
+
+BOOL abortConnect(rdpContext* context)
+{
+    return freerdp_abort_connect(context->instance);
+}
+
+DWORD initKeyboard()
+{
+    return freerdp_keyboard_init(0);
+}
+
+DWORD rdpScancode(DWORD x11Keycode)
+{
+    return freerdp_keyboard_get_rdp_scancode_from_x11_keycode(x11Keycode);
+}
+
+BOOL shallDisconnect(rdpContext* context)
+{
+    return freerdp_shall_disconnect(context->instance);
+}
+
+bool hookConnection(rdpContext*)
+{
+    return true; // the hooks below are the process's
+}
+
+void setChannelLoader(freerdp*, BOOL (*)(freerdp*)) {}
+
+BOOL loadChannels(freerdp* instance)
+{
+    return freerdp_client_load_addins(instance->context->channels, instance->context->settings);
+}
+
+} // namespace tclink::rdp::compat
+
+// FreeRDP 2 has no transport hooks, but it makes every socket it connects or attaches an event
+// socket through WinPR's WSAEventSelect, on the connecting thread: this definition takes the
+// place of WinPR's in the process and tells the connecting connection about its socket.
+extern "C" int WSAEventSelect(SOCKET s, WSAEVENT hEventObject, LONG lNetworkEvents)
+{
+    using Function = int (*)(SOCKET, WSAEVENT, LONG);
+    static const auto winpr = reinterpret_cast<Function>(dlsym(RTLD_NEXT, "WSAEventSelect"));
+    using namespace tclink::rdp::compat;
+    if (connectingContext && static_cast<int>(s) >= 0 && connectingSocket != static_cast<int>(s)) {
+        connectingSocket = static_cast<int>(s);
+        connectHooks.socketOpened(connectingContext, connectingSocket);
+    }
+    return winpr ? winpr(s, hEventObject, lNetworkEvents) : SOCKET_ERROR;
+}
+
+// FreeRDP 2 polls the socket every 100 ms while it activates a connection (Sleep(100) between
+// reads), which puts most of a second into every connect. This definition takes the place of
+// WinPR's Sleep in the process: on a thread that is connecting, it returns as soon as the
+// server's data arrives or the connection is aborted; everywhere else it sleeps as WinPR's.
+extern "C" VOID Sleep(DWORD dwMilliseconds)
+{
+    using namespace tclink::rdp::compat;
+    if (connectingContext && connectingSocket >= 0 && dwMilliseconds > 0) {
+        pollfd fds[2] = {{connectingSocket, POLLIN, 0}, {-1, POLLIN, 0}};
+        nfds_t n = 1;
+        if (const int abortFd = GetEventFileDescriptor(connectingContext->abortEvent); abortFd >= 0)
+            fds[n++].fd = abortFd;
+        poll(fds, n, static_cast<int>(dwMilliseconds));
+        return;
+    }
+    SleepEx(dwMilliseconds, FALSE);
+}
+
+namespace tclink::rdp::compat {
+
+#endif
+
+} // namespace tclink::rdp::compat
