@@ -5,9 +5,11 @@ to target. The link is in one of three states:
   up       every byte goes through, new connections are served;
   reset    every connection through it is reset (RST both ways) and new ones are refused, as
            when a router on the way restarts;
-  frozen   nothing goes through in either direction and nothing is answered (new connections
-           wait, unanswered, in the listen queue); what was sent meanwhile goes on when the
-           link is up again, as TCP retransmits it.
+  frozen   every packet to or from the link's port is dropped, in both directions (no
+           acknowledgement, no answer to a new connection): what was sent meanwhile goes on
+           when the link is up again and TCP retransmits it. This uses a tc filter on the
+           loopback device (needs root and iproute2's tc): run it in a private network
+           namespace, such as /work/wt/isolated gives.
 One thread serves every socket. Run as a program (link_relay.py LISTEN_PORT TARGET_PORT) it
 reads "up", "reset" and "freeze" lines on standard input and prints each state it takes."""
 
@@ -15,6 +17,7 @@ import queue
 import selectors
 import socket
 import struct
+import subprocess
 import sys
 import threading
 import time
@@ -87,32 +90,40 @@ class LinkRelay:
             s.close()
 
     def _reset(self):
+        self._thaw()
         for s in list(self._peers):
-            if not self._frozen:
-                self._selector.unregister(s)
+            self._selector.unregister(s)
             _reset(s)
         self._peers.clear()
         if self._server:
-            if not self._frozen:
-                self._selector.unregister(self._server)
+            self._selector.unregister(self._server)
             self._server.close()
             self._server = None
-        self._frozen = False
 
     def _freeze(self):
         if self._frozen:
             return
+        # The link's packets go to a class whose queue holds none: every one is dropped. (The
+        # drop action and the simpler queueing disciplines are missing from some kernels.)
+        port = str(self.listen[1])
+        _tc("qdisc", "add", "dev", "lo", "root", "handle", "1:", "htb", "default", "10")
         self._frozen = True
-        for s in [*self._peers, *([self._server] if self._server else [])]:
-            self._selector.unregister(s)
+        _tc("class", "add", "dev", "lo", "parent", "1:", "classid", "1:10", "htb", "rate",
+            "10gbit")
+        _tc("class", "add", "dev", "lo", "parent", "1:", "classid", "1:20", "htb", "rate", "8bit",
+            "ceil", "8bit", "burst", "1", "cburst", "1")
+        _tc("qdisc", "add", "dev", "lo", "parent", "1:20", "handle", "20:", "pfifo", "limit", "0")
+        for direction in ("dport", "sport"):
+            _tc("filter", "add", "dev", "lo", "parent", "1:", "protocol", "ip", "prio", "1",
+                "u32", "match", "ip", direction, port, "0xffff", "flowid", "1:20")
+
+    def _thaw(self):
+        if self._frozen:
+            _tc("qdisc", "del", "dev", "lo", "root")
+            self._frozen = False
 
     def _up(self):
-        if self._frozen:
-            self._frozen = False
-            for s in self._peers:
-                self._selector.register(s, selectors.EVENT_READ, "pair")
-            if self._server:
-                self._selector.register(self._server, selectors.EVENT_READ, "listen")
+        self._thaw()
         if self._server is None:
             self._open()
         self.went_up = time.monotonic()
@@ -152,6 +163,11 @@ class LinkRelay:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def _tc(*args):
+    subprocess.run(["tc", *args], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
 
 
 def _reset(sock):
