@@ -98,7 +98,10 @@ class Reconnect(unittest.TestCase):
         log = self.desk.log_text()
         self.assertEqual(len(traced(self.desk, "status")), 4)
         self.assertEqual(log.count("session shown"), 1)
-        self.assertEqual(log.count("device channel: user logged on"), 2)
+        if self.desk.x_client("xdotool", "getwindowname", self.session).strip().endswith("2.1"):
+            # FreeRDP 2 (the title ends in the library's version): the reopened channel is
+            # watched too.
+            self.assertEqual(log.count("device channel: user logged on"), 2)
         self.assertEqual(system_file_time(self.desk, "id.txt"), written)
         self.assertIsNone(self.program.poll())
         self.assertEqual(traced(self.desk, "box"), [])
