@@ -35,7 +35,9 @@ std::optional<ReconnectPlan::Clock::time_point> ReconnectPlan::startOf(int attem
 {
     if (attempt < 1 || attempt > maxAttempts)
         return std::nullopt;
-    const Clock::time_point start = std::max(loss_ + spacing * (attempt - 1), now);
+    const auto earliest =
+        loss_ + std::chrono::seconds(startAfter[static_cast<std::size_t>(attempt - 1)]);
+    const Clock::time_point start = std::max(earliest, now);
     if (start >= loss_ + giveUpAfter)
         return std::nullopt;
     return start;

@@ -11,15 +11,18 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = ReconnectPlan::Clock;
 
-TEST(ReconnectPlan, AttemptsEveryFourSecondsAtMostTwentyTimesAndNeverAfter180Seconds)
+TEST(ReconnectPlan, AttemptsCloseFirstThenFartherAtMostTwentyTimesAndNeverAfter180Seconds)
 {
     const Clock::time_point loss{};
     const ReconnectPlan plan(loss);
     // A link that refuses at once: each attempt waits for its turn.
     EXPECT_EQ(plan.startOf(1, loss), loss);
-    EXPECT_EQ(plan.startOf(2, loss + 10ms), loss + 4s);
-    EXPECT_EQ(plan.startOf(20, loss + 70s), loss + 76s);
-    EXPECT_FALSE(plan.startOf(21, loss + 77s)); // the last attempt fails after 76 s: >= 60 s
+    EXPECT_EQ(plan.startOf(2, loss + 10ms), loss + 1s);
+    EXPECT_EQ(plan.startOf(14, loss + 26s), loss + 30s);
+    EXPECT_EQ(plan.startOf(20, loss + 61s), loss + 67s);
+    EXPECT_FALSE(plan.startOf(21, loss + 68s)); // the last attempt fails after 67 s: >= 60 s
+    for (int n = 2; n <= ReconnectPlan::maxAttempts; ++n)
+        EXPECT_GT(*plan.startOf(n, loss), *plan.startOf(n - 1, loss)) << n;
     // A link that swallows everything: attempts that ran long start at once after.
     EXPECT_EQ(plan.startOf(3, loss + 60s), loss + 60s);
     EXPECT_FALSE(plan.startOf(7, loss + 180s));
