@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
@@ -18,10 +19,13 @@
 #include <freerdp/freerdp.h>
 #include <freerdp/heartbeat.h>
 #include <freerdp/session.h>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <winpr/crypto.h>
 
 namespace demo {
 
@@ -41,6 +45,17 @@ constexpr int kTile = 64;
 constexpr auto kToneLength = 1500ms;
 
 class Session;
+
+// A session whose client went away while logged on: it waits for the client to come back with
+// the auto-reconnect cookie it was given, as a Windows server keeps a disconnected session.
+struct ParkedSession {
+    int id;
+    std::array<BYTE, 16> arcRandom;
+    Keyboard keyboard; // the application's input field with it
+};
+
+std::mutex parkedMutex;
+std::map<UINT32, ParkedSession> parkedSessions; // by logon id (the session number)
 
 // FreeRDP allocates the context; this is its layout, with a way back to the session.
 struct PeerContext {
@@ -91,6 +106,10 @@ private:
     void paint();
     bool sendImage(const QImage& image);
     void reportLogin();
+    // Takes over the parked session that the client's auto-reconnect cookie names, if the
+    // cookie is right.
+    void resume();
+    void sendReconnectCookie();
     void logoff(const char* reason);
     void drop();
     void freeze();
@@ -124,6 +143,7 @@ private:
     bool repaint_ = false;
     bool pressedOnExit_ = false;
     bool exitClicked_ = false;
+    std::optional<std::array<BYTE, 16>> arcRandom_; // the cookie's secret, once sent
     std::optional<End> end_;
 
     std::optional<Clock::time_point> logonAt_;
@@ -254,6 +274,9 @@ bool Session::postConnect()
         QString::fromUtf8(freerdp_settings_get_string(settings, FreeRDP_ShellWorkingDirectory));
     view_.port = port_;
     view_.heartbeat = freerdp_settings_get_bool(settings, FreeRDP_SupportHeartbeatPdu);
+    if (loginOk_) {
+        resume();
+    }
 
     // Every static channel the client announced; the ones joined are opened so that their
     // traffic is accepted (and ignored), except drdynvc, which the channel manager runs.
@@ -347,6 +370,7 @@ void Session::logOn()
         if (peer_->context->update->SaveSessionInfo(peer_->context, INFO_TYPE_LOGON_LONG, &info)) {
             write("notice", {{"type", "logon"}});
         }
+        sendReconnectCookie();
     }
     const auto after = [&](const std::optional<std::chrono::milliseconds>& delay) {
         return delay ? std::optional(now + *delay) : std::nullopt;
@@ -354,6 +378,52 @@ void Session::logOn()
     sessionEnd_ = after(config_.options.sessionLength);
     dropAt_ = after(config_.options.dropAfter);
     freezeAt_ = after(config_.options.freezeAfter);
+}
+
+void Session::sendReconnectCookie()
+{
+    logon_info_ex info{};
+    info.haveCookie = TRUE;
+    info.LogonId = UINT32(id_);
+    std::array<BYTE, 16> random{};
+    winpr_RAND(random.data(), random.size());
+    std::memcpy(info.ArcRandomBits, random.data(), random.size());
+    if (peer_->context->update->SaveSessionInfo(peer_->context, INFO_TYPE_LOGON_EXTENDED_INF,
+                                                &info)) {
+        arcRandom_ = random;
+        write("cookie", {{"logonid", std::to_string(id_)}});
+    }
+}
+
+void Session::resume()
+{
+    const auto* cookie = static_cast<const ARC_CS_PRIVATE_PACKET*>(
+        freerdp_settings_get_pointer(peer_->context->settings, FreeRDP_ClientAutoReconnectCookie));
+    if (!cookie || cookie->cbLen != 28) {
+        return;
+    }
+    std::lock_guard lock(parkedMutex);
+    const auto parked = parkedSessions.find(cookie->logonId);
+    bool ok = false;
+    if (parked != parkedSessions.end()) {
+        // The client proves the cookie: HMAC-MD5 over its client random (all zeros under TLS)
+        // keyed with the cookie's random bits.
+        const BYTE clientRandom[32] = {};
+        BYTE verifier[16] = {};
+        ok = winpr_HMAC(WINPR_MD_MD5, parked->second.arcRandom.data(), 16, clientRandom,
+                        sizeof(clientRandom), verifier, sizeof(verifier)) &&
+             std::memcmp(verifier, cookie->securityVerifier, sizeof(verifier)) == 0;
+    }
+    const int connection = id_;
+    if (ok) {
+        id_ = parked->second.id;
+        keyboard_ = parked->second.keyboard;
+        view_.input = keyboard_.view();
+        parkedSessions.erase(parked);
+    }
+    write("resume", {{"ok", flag(ok)},
+                     {"logonid", std::to_string(cookie->logonId)},
+                     {"connection", std::to_string(connection)}});
 }
 
 void Session::mouse(UINT16 flags, UINT16 x, UINT16 y)
@@ -634,6 +704,10 @@ void Session::finish()
     }
     if (loggedOn_) {
         reportLogin();
+    }
+    if (*end_ == End::Client && loginOk_ && arcRandom_) {
+        std::lock_guard lock(parkedMutex);
+        parkedSessions[UINT32(id_)] = ParkedSession{id_, *arcRandom_, keyboard_};
     }
     write("disconnect", {{"reason", reason}});
 }

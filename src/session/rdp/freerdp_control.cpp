@@ -23,6 +23,8 @@
 #include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_log.h"
 #include "session/rdp/freerdp_session.h"
+#include "session/rdp/reconnect_notice.h"
+#include "session/rdp/reconnect_plan.h"
 
 namespace tclink::rdp {
 
@@ -70,8 +72,10 @@ quint32 deviceScale(qreal ratio)
 
 FreeRdpControl::FreeRdpControl(QWidget* parent)
     : RemoteDesktopControl(parent), horizontal_(new QScrollBar(Qt::Horizontal, this)),
-      vertical_(new QScrollBar(Qt::Vertical, this))
+      vertical_(new QScrollBar(Qt::Vertical, this)), notice_(new ReconnectNotice(this))
 {
+    // Giving up on the lost session ends it as any end of the session does.
+    connect(notice_, &ReconnectNotice::quitRequested, this, &FreeRdpControl::Disconnect);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
@@ -172,6 +176,10 @@ void FreeRdpControl::Connect()
         Qt::QueuedConnection);
     connect(s, &FreeRdpSession::pointerChanged, this, &FreeRdpControl::showPointer,
             Qt::QueuedConnection);
+    connect(s, &FreeRdpSession::reconnecting, this, &FreeRdpControl::onReconnecting,
+            Qt::QueuedConnection);
+    connect(s, &FreeRdpSession::reconnected, this, &FreeRdpControl::onReconnected,
+            Qt::QueuedConnection);
     connect(s, &FreeRdpSession::finished, this, &FreeRdpControl::onFinished, Qt::QueuedConnection);
     running_ = true;
     placeScrollBars();
@@ -194,10 +202,27 @@ qint32 FreeRdpControl::ExtendedDisconnectReason() const
     return extendedReason_;
 }
 
+void FreeRdpControl::onReconnecting(int attempt)
+{
+    reconnecting_ = true;
+    pressed_.takeAll(); // the server forgets them with the connection
+    notice_->showAttempt(attempt, ReconnectPlan::maxAttempts);
+}
+
+void FreeRdpControl::onReconnected()
+{
+    reconnecting_ = false;
+    notice_->hide();
+    synchronizeKeyboard();
+    update();
+}
+
 void FreeRdpControl::onFinished(qint32 discReason, qint32 extendedReason)
 {
     running_ = false;
     connected_ = false;
+    reconnecting_ = false;
+    notice_->hide();
     pressed_.takeAll();
     extendedReason_ = extendedReason;
     // The connection is over: its FreeRDP context (screen, codecs, compressors) goes with it.
@@ -256,6 +281,7 @@ void FreeRdpControl::resizeEvent(QResizeEvent* event)
 {
     RemoteDesktopControl::resizeEvent(event);
     placeScrollBars();
+    notice_->setGeometry(rect());
 }
 
 void FreeRdpControl::paintEvent(QPaintEvent* event)
@@ -311,7 +337,7 @@ void FreeRdpControl::showPointer(const RemotePointer& pointer)
 void FreeRdpControl::sendKey(QKeyEvent* event, bool down)
 {
     const DWORD code = compat::rdpScancode(event->nativeScanCode());
-    if (!running_ || code == 0 || (!down && event->isAutoRepeat()))
+    if (!live() || code == 0 || (!down && event->isAutoRepeat()))
         return;
     pressed_.note(down, code);
     session_->sendKeyboard(down, code);
@@ -326,7 +352,7 @@ void FreeRdpControl::synchronizeKeyboard()
 
 void FreeRdpControl::focusInEvent(QFocusEvent* event)
 {
-    if (connected_)
+    if (connected_ && !reconnecting_)
         synchronizeKeyboard();
     RemoteDesktopControl::focusInEvent(event);
 }
@@ -351,7 +377,7 @@ void FreeRdpControl::showEvent(QShowEvent* event)
 // Unicode keyboard events cannot take it.
 void FreeRdpControl::inputMethodEvent(QInputMethodEvent* event)
 {
-    if (connected_ && session_->unicodeInput()) {
+    if (connected_ && !reconnecting_ && session_->unicodeInput()) {
         for (const QChar c : event->commitString())
             session_->sendUnicode(c.unicode());
     }
@@ -402,7 +428,7 @@ void FreeRdpControl::keyReleaseEvent(QKeyEvent* event)
 void FreeRdpControl::sendButton(QMouseEvent* event, bool down)
 {
     const quint16 flag = buttonFlag(event->button());
-    if (!running_ || flag == 0)
+    if (!live() || flag == 0)
         return;
     const QPoint p = remotePoint(event->position());
     session_->sendMouse(static_cast<quint16>(flag | (down ? PTR_FLAGS_DOWN : 0)), p.x(), p.y());
@@ -421,7 +447,7 @@ void FreeRdpControl::mouseReleaseEvent(QMouseEvent* event)
 
 void FreeRdpControl::mouseMoveEvent(QMouseEvent* event)
 {
-    if (!running_)
+    if (!live())
         return;
     const QPoint p = remotePoint(event->position());
     session_->sendMouse(PTR_FLAGS_MOVE, p.x(), p.y());
@@ -429,7 +455,7 @@ void FreeRdpControl::mouseMoveEvent(QMouseEvent* event)
 
 void FreeRdpControl::wheelEvent(QWheelEvent* event)
 {
-    if (!running_)
+    if (!live())
         return;
     const QPoint p = remotePoint(event->position());
     if (const quint16 flags = wheelFlags(event->angleDelta().y(), PTR_FLAGS_WHEEL))

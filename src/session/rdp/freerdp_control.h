@@ -14,6 +14,7 @@ namespace tclink::rdp {
 
 class ClipboardBridge;
 class FreeRdpSession;
+class ReconnectNotice;
 struct RemotePointer;
 
 // The remote-desktop control on the FreeRDP 2 client library. The widget itself shows the
@@ -60,6 +61,10 @@ protected:
 
 private:
     void onFinished(qint32 discReason, qint32 extendedReason);
+    void onReconnecting(int attempt);
+    void onReconnected();
+    // Whether input goes to the server: a session that stands and is not away.
+    bool live() const { return running_ && !reconnecting_; }
     void sendKey(QKeyEvent* event, bool down);
     void sendButton(QMouseEvent* event, bool down);
     void synchronizeKeyboard();
@@ -84,6 +89,8 @@ private:
     std::unique_ptr<FreeRdpSession> session_;
     bool running_ = false;
     bool connected_ = false;
+    bool reconnecting_ = false;
+    ReconnectNotice* notice_;
     const platform::KeyboardLocks* locks_ = &platform::systemKeyboardLocks();
     PressedKeys pressed_;
     QPoint lastPointer_;

@@ -5,6 +5,7 @@
 #include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_log.h"
 #include "session/rdp/logon_watch.h"
+#include "session/rdp/reconnect_plan.h"
 #include "session/rdp/remote_desktop_control.h"
 
 #include <QPainter>
@@ -104,6 +105,7 @@ bool configure(rdpSettings* s, const FreeRdpSession::Config& c)
               freerdp_settings_set_bool(s, FreeRDP_SoftwareGdi, TRUE) &&
               freerdp_settings_set_bool(s, FreeRDP_RedirectClipboard, c.clipboard != nullptr) &&
               freerdp_settings_set_bool(s, FreeRDP_SupportHeartbeatPdu, TRUE) &&
+              acceptReconnectCookie(s) &&
               // A link that stops acknowledging is given up after 20 s; an idle one is probed.
               freerdp_settings_set_bool(s, FreeRDP_TcpKeepAlive, TRUE) &&
               freerdp_settings_set_uint32(s, FreeRDP_TcpKeepAliveDelay, 5) &&
@@ -187,6 +189,7 @@ FreeRdpSession::~FreeRdpSession()
     close();
     join();
     if (instance_) {
+        forgetLogonWatch(instance_->context);
         freerdp_context_free(instance_);
         freerdp_free(instance_);
     }
@@ -443,6 +446,7 @@ BOOL FreeRdpSession::onSaveSessionInfo(rdpContext* context, UINT32 type, void*)
 
 void FreeRdpSession::onUserLoggedOn(rdpContext* context)
 {
+    qCDebug(lcRdp) << "device channel: user logged on";
     contextOf(context)->session->reportLogin();
 }
 
@@ -559,26 +563,21 @@ void FreeRdpSession::run()
     emit connecting();
     rdpContext* context = instance_->context;
     bool ok = false;
-    if (!closing_) {
-        Deadline deadline(connectBound(), [this] { expireConnect(); });
-        connectDeadline_ = &deadline;
-        {
-            compat::ConnectingScope connecting(context);
-            ok = freerdp_connect(instance_);
-        }
-        connectDeadline_ = nullptr;
-        deadline.met();
-        releaseConnectSocket();
-    }
+    if (!closing_)
+        ok = connectWithin(connectBound(), freerdp_connect);
     DisconnectFacts facts;
     facts.linkTimedOut = connectTimedOut_;
     if (ok)
         eventLoop(facts);
-    // freerdp_disconnect clears the error state: read it first.
-    facts.lastError = freerdp_get_last_error(context);
-    facts.errorInfo = freerdp_error_info(instance_);
-    facts.connected = connected_;
-    facts.localClose = closing_;
+    noteEnd(facts);
+    // Once the login is over, a session lost to the network is logged on again.
+    while (ok && !probe_ && loginReported_ && isNetworkLoss(facts) &&
+           getChannelError(context) == CHANNEL_RC_OK && reconnect(facts)) {
+        facts = {};
+        eventLoop(facts);
+        noteEnd(facts);
+    }
+    facts.localClose = facts.localClose || closing_; // given up on while away
     const UINT channelError = getChannelError(context);
     freerdp_disconnect(instance_);
     connected_ = false;
@@ -590,6 +589,30 @@ void FreeRdpSession::run()
     if (const qint32 fatal = fatalErrorCode(channelError, facts.lastError); fatal && !closing_)
         emit fatalError(fatal);
     emit finished(disconnectReason(facts), static_cast<qint32>(facts.errorInfo));
+}
+
+bool FreeRdpSession::connectWithin(std::chrono::milliseconds bound, BOOL (*connectOnce)(freerdp*))
+{
+    Deadline deadline(bound, [this] { expireConnect(); });
+    connectDeadline_ = &deadline;
+    bool ok = false;
+    {
+        compat::ConnectingScope connecting(instance_->context);
+        ok = connectOnce(instance_);
+    }
+    connectDeadline_ = nullptr;
+    deadline.met();
+    releaseConnectSocket();
+    return ok;
+}
+
+void FreeRdpSession::noteEnd(DisconnectFacts& facts)
+{
+    // freerdp_disconnect and freerdp_reconnect clear the error state: read it first.
+    facts.lastError = freerdp_get_last_error(instance_->context);
+    facts.errorInfo = freerdp_error_info(instance_);
+    facts.connected = connected_;
+    facts.localClose = closing_;
 }
 
 void FreeRdpSession::eventLoop(DisconnectFacts& facts)

@@ -97,6 +97,10 @@ signals:
     void screenUpdated(const QRegion& region); // device pixels
     void pointerChanged(const tclink::rdp::RemotePointer& pointer);
     void fatalError(qint32 errorCode);
+    // A session lost to the network after its login logs on again: attempt N begins
+    // (ReconnectPlan); no input reaches the server until reconnected() or finished().
+    void reconnecting(int attempt);
+    void reconnected();
     void finished(qint32 discReason, qint32 extendedReason);
 
 private:
@@ -113,6 +117,15 @@ private:
 
     void run();
     void eventLoop(DisconnectFacts& facts);
+    // Notes how the connection ended, before anything resets the library's error state.
+    void noteEnd(DisconnectFacts& facts);
+    // One connect of the library (freerdp_connect, freerdp_reconnect), ended after `bound`.
+    bool connectWithin(std::chrono::milliseconds bound, BOOL (*connectOnce)(freerdp*));
+    // Logs on again after a network loss, paced; true once the session stands again, else
+    // false with facts telling how the last attempt ended.
+    bool reconnect(DisconnectFacts& facts);
+    // Waits until `until`, dropping the input that comes meanwhile; false if closed first.
+    bool pauseUntil(Clock::time_point until);
     void queueInput(const Input& input);
     void sendPendingInput();
     void noteHeartbeat(BYTE period, BYTE count2);

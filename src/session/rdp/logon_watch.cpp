@@ -9,6 +9,9 @@
 #include <freerdp/channels/rdpdr.h>
 #include <freerdp/client/channels.h>
 #include <freerdp/svc.h>
+#include <freerdp/version.h>
+
+#include "session/rdp/sound_reconnect.h"
 
 // FreeRDP 2 has no callback for the server's "user logged on": the watch sits between the
 // rdpdr add-in and the channel manager. Its entry point is handed entry points of our own for
@@ -20,6 +23,7 @@ namespace tclink::rdp {
 namespace {
 
 constexpr char rdpdrName[] = "rdpdr";
+[[maybe_unused]] constexpr char soundName[] = "rdpsnd";
 
 // Set before the first connection, and each time a connection loads rdpdr (always to the same
 // functions of the library).
@@ -34,7 +38,7 @@ struct OpenChannel {
 };
 
 std::mutex watchMutex;
-std::map<LPVOID, rdpContext*> loadedChannels; // init handle -> its connection, until opened
+std::map<LPVOID, rdpContext*> loadedChannels; // init handle -> its connection, while it lives
 std::map<DWORD, OpenChannel> openChannels;    // open handle -> connection and rdpdr's receiver
 
 VOID VCAPITYPE watchingReceive(LPVOID userParam, DWORD openHandle, UINT event, LPVOID data,
@@ -67,9 +71,9 @@ UINT VCAPITYPE watchingOpen(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
 UINT VCAPITYPE watchingClose(LPVOID initHandle, DWORD openHandle)
 {
     {
+        // The init handle stays known: a reconnection opens the same channel again.
         std::lock_guard lock(watchMutex);
         openChannels.erase(openHandle);
-        loadedChannels.erase(initHandle);
     }
     return channelClose(initHandle, openHandle);
 }
@@ -96,8 +100,14 @@ PVIRTUALCHANNELENTRY provider(LPCSTR name, LPCSTR subsystem, LPCSTR type, DWORD 
 {
     PVIRTUALCHANNELENTRY entry =
         freerdp_channels_load_static_addin_entry(name, subsystem, type, flags);
-    if (!entry || !name || std::strcmp(name, rdpdrName) != 0 || subsystem ||
-        !(flags & FREERDP_ADDIN_CHANNEL_STATIC) || !(flags & FREERDP_ADDIN_CHANNEL_ENTRYEX))
+    if (!entry || !name || subsystem || !(flags & FREERDP_ADDIN_CHANNEL_STATIC) ||
+        !(flags & FREERDP_ADDIN_CHANNEL_ENTRYEX))
+        return entry;
+#if FREERDP_VERSION_MAJOR < 3
+    if (std::strcmp(name, soundName) == 0)
+        return soundEntryForReconnect(entry);
+#endif
+    if (std::strcmp(name, rdpdrName) != 0)
         return entry;
     // With FREERDP_ADDIN_CHANNEL_ENTRYEX the loader passes and expects an EX entry point.
     using AnyFunction = void (*)();
@@ -112,6 +122,13 @@ bool isUserLoggedOn(const BYTE* data, UINT32 length)
 {
     const auto u16 = [&](int at) { return static_cast<UINT16>(data[at] | data[at + 1] << 8); };
     return data && length >= 4 && u16(0) == RDPDR_CTYP_CORE && u16(2) == PAKID_CORE_USER_LOGGEDON;
+}
+
+void forgetLogonWatch(rdpContext* context)
+{
+    std::lock_guard lock(watchMutex);
+    std::erase_if(loadedChannels, [context](const auto& e) { return e.second == context; });
+    std::erase_if(openChannels, [context](const auto& e) { return e.second.context == context; });
 }
 
 void registerLogonWatchingProvider(void (*userLoggedOn)(rdpContext* context))

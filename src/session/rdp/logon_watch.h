@@ -11,6 +11,10 @@ namespace tclink::rdp {
 // Call once per process, before the first connection.
 void registerLogonWatchingProvider(void (*userLoggedOn)(rdpContext* context));
 
+// Forgets the channels of a connection whose context is about to be freed. Until then a
+// reconnection that opens rdpdr again is watched as the first opening was.
+void forgetLogonWatch(rdpContext* context);
+
 // Whether a message arriving on rdpdr, beginning with data, is the server's "user logged on".
 bool isUserLoggedOn(const BYTE* data, UINT32 length);
 
