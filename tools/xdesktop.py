@@ -63,15 +63,23 @@ class Desktop:
         fonts = os.path.join(self.work, "fonts.conf")
         fonts_without_old_alias(fonts)
         self.env["FONTCONFIG_FILE"] = fonts
-        self.procs.append(subprocess.Popen(["openbox"], env=self.env,
-                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        # Programs started before the window manager is up may never be mapped.
-        deadline = time.monotonic() + 10
-        while not self._window_manager_up():
-            if time.monotonic() > deadline:
+        # Programs started before the window manager is up may never be mapped. On a busy
+        # machine openbox now and then ends before it has taken the display: it gets a second go.
+        for attempt in (1, 2):
+            openbox = subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+            self.procs.append(openbox)
+            deadline = time.monotonic() + 10
+            while not self._window_manager_up() and openbox.poll() is None:
+                if time.monotonic() > deadline:
+                    break
+                time.sleep(0.05)
+            if self._window_manager_up():
+                break
+            stop_process(openbox)
+            if attempt == 2:
                 self.close()
                 raise RuntimeError("the window manager did not start")
-            time.sleep(0.05)
         self.drive_c = os.path.join(self.work, "C")
         self.drive_d = os.path.join(self.work, "D")
         os.makedirs(self.drive_c)
