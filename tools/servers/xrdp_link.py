@@ -6,6 +6,7 @@ reach it in markers/recorder.log. Needs root; run under the machine-wide xrdp lo
 
 import glob
 import os
+import shutil
 import subprocess
 import tempfile
 import urllib.parse
@@ -61,6 +62,7 @@ class XrdpBehindLink:
     def close(self):
         self.relay.close()
         self._stop()
+        shutil.rmtree(self.state, ignore_errors=True)
 
     def __enter__(self):
         return self
