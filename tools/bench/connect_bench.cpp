@@ -1,7 +1,9 @@
 // Connects once and prints the milliseconds from Connect to OnConnected, OnLoginComplete and
-// the first painted frame, then leaves; with --probe, as the hidden probe connection: the
-// milliseconds to OnConnected and to OnDisconnected. Driven by tools/bench/connect and
-// tools/bench/trips.
+// the first painted frame, then leaves; with --window, in a window named
+// "tclink-connect-bench", starting the program's business application as the session does, and
+// staying connected after the print until it is ended; with --probe, as the hidden probe
+// connection: the milliseconds to OnConnected and to OnDisconnected. Driven by
+// tools/bench/connect and tools/bench/trips.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -40,9 +42,11 @@ int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     const bool probe = argc == 4 && QString(argv[3]) == "--probe";
-    if (argc != 5 && !probe) {
-        std::fprintf(stderr, "usage: %s HOST PORT USER PASSWORD | %s HOST PORT --probe\n", argv[0],
-                     argv[0]);
+    const bool window = argc == 6 && QString(argv[5]) == "--window";
+    if (argc != 5 && !probe && !window) {
+        std::fprintf(stderr,
+                     "usage: %s HOST PORT USER PASSWORD [--window] | %s HOST PORT --probe\n",
+                     argv[0], argv[0]);
         return 2;
     }
     tclink::rdp::FreeRdpControl control;
@@ -64,6 +68,10 @@ int main(int argc, char** argv)
         control.Connect();
         return app.exec();
     }
+    control.setWindowTitle(QStringLiteral("tclink-connect-bench"));
+    if (window)
+        control.SecuredSettings2.StartProgram =
+            QStringLiteral("E:\\khprogram\\V2011演示版\\bizdesk.exe");
     control.resize(1024, 768);
     control.show();
     control.Server = argv[1];
@@ -73,8 +81,14 @@ int main(int argc, char** argv)
 
     qint64 connected = -1, login = -1, frame = -1;
     const auto finish = [&] {
-        if (login >= 0 && frame >= 0)
+        if (login < 0 || frame < 0)
+            return;
+        if (!window) {
             control.RequestClose();
+            return;
+        }
+        std::printf("connected_ms=%lld login_ms=%lld frame_ms=%lld\n", connected, login, frame);
+        std::fflush(stdout);
     };
     FirstPaint firstPaint([&] {
         frame = clock.elapsed();
@@ -95,7 +109,8 @@ int main(int argc, char** argv)
                                      connected, login, frame, reason);
                          app.exit(frame >= 0 ? 0 : 1);
                      });
-    QTimer::singleShot(20000, &control, [&] { control.Disconnect(); });
+    if (!window)
+        QTimer::singleShot(20000, &control, [&] { control.Disconnect(); });
     clock.start();
     control.Connect();
     return app.exec();
