@@ -247,7 +247,7 @@ TEST_F(ClipboardSessionTest, AfterTheLinkCameBackCopyingWorksBothWaysAgain)
     clipboard->setText(QStringLiteral("之前"));
     connect({"--offer-clipboard", "--drop-after-ms", "2500"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return clipboard->text() == serverText; }, 5000));
-    const QString session = server.events("login").value(0)["session"];
+    const QString session = server.events("connect").value(0)["session"];
     ASSERT_EQ(texts(), QStringList{QStringLiteral("之前@") + session});
 
     const auto* notice = control->findChild<ReconnectNotice*>();
