@@ -82,10 +82,13 @@ class Reconnect(unittest.TestCase):
             self.desk.screenshot(os.path.join(SHOTS, "reconnecting.png"))
         self.desk.type(self.session, "x")
         self.relay.up()
+        back = time.monotonic()
         wait_until(lambda: "session back" in self.desk.log_text(), 20, "the session back")
         wait_until(lambda: self.look(2, 2) == APP_BAND, 10, "the picture undimmed")
         self.desk.type(self.session, "cd")
         wait_until(lambda: len(self.keys()) == 4, 10, "the keys after")
+        print(f"keys arrive {time.monotonic() - back:.2f} s after the link is back",
+              file=sys.stderr)
 
         first = self.server.events("login")[0][1]["session"]
         self.assertEqual(self.keys(), [(k, first) for k in "abcd"])
