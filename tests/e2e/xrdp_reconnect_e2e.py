@@ -56,6 +56,10 @@ class XrdpReconnect(unittest.TestCase):
             # What was typed into the lost connection may be lost with it; nothing typed
             # while the session was away reaches it later.
             self.assertRegex(xrdp.typed(), "^abx?c+d$")
+            # xrdp confirms the login only on the device channel: the reopened channel is
+            # watched as the first was.
+            wait_until(lambda: desk.log_text().count("device channel: user logged on") == 2, 15,
+                       "the reopened device channel's logon signal")
 
             # The same application: no second start program, no second login on our side.
             self.assertEqual(xrdp.markers("started"), started)
