@@ -189,5 +189,6 @@ class Reconnect(unittest.TestCase):
         # No message but the backup server's question at the start.
         self.assertEqual(len(traced(self.desk, "box")), 1)
 
+
 if __name__ == "__main__":
     unittest.main()
