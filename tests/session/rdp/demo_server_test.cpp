@@ -289,6 +289,34 @@ TEST_F(DemoServerTest, QuittingJustAsTheSessionComesBackEndsIt)
     EXPECT_TRUE(QTest::qWaitFor([&] { return server.events("disconnect").size() == 2; }, 5000));
 }
 
+// A press on the quit button that the notice's closing overtakes (the session came back in
+// between) still ends the session at its release.
+TEST_F(DemoServerTest, APressOnQuitThatOutlastsTheNoticeStillEndsTheSession)
+{
+    startServer({"--drop-after-ms", "1500"});
+    control->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
+    auto* notice = control->findChild<ReconnectNotice*>();
+    ASSERT_TRUE(notice);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 1500 + 2000));
+    QElapsedTimer waited;
+    waited.start();
+    while (server.events("cookie").size() < 2 && waited.elapsed() < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_FALSE(notice->isHidden());
+    const QPushButton* quit = notice->quitButton();
+    const QPoint at = quit->mapTo(control.get(), quit->rect().center());
+    QTest::mousePress(control->windowHandle(), Qt::LeftButton, {}, at);
+    ASSERT_TRUE(quit->isDown());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->isHidden(); }, 5000));
+    EXPECT_FALSE(log->has("OnDisconnected"));
+    QTest::mouseRelease(control->windowHandle(), Qt::LeftButton, {}, at);
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
+    EXPECT_EQ(log->reason, 1);
+}
+
 TEST_F(DemoServerTest, FrozenServerIsNoticedWithin30Seconds)
 {
     startServer({"--freeze-after-ms", "5000"});
