@@ -2,8 +2,8 @@
 session lost after its login logs on again into the same server session (the auto-reconnect
 cookie), under a dimmed picture with a notice and a button that ends the program; a link
 that stays down ends the program after 60 to 180 s with the network message; a server that
-no longer has the session gives a fresh one; the backup server's time-limit notice opens
-while the session is away."""
+no longer has the session gives a fresh one; the backup server's time-limit notice opens,
+and its countdown ends the program, while the session is away."""
 
 import os
 import sys
@@ -82,10 +82,13 @@ class Reconnect(unittest.TestCase):
             self.desk.screenshot(os.path.join(SHOTS, "reconnecting.png"))
         self.desk.type(self.session, "x")
         self.relay.up()
+        back = time.monotonic()
         wait_until(lambda: "session back" in self.desk.log_text(), 20, "the session back")
         wait_until(lambda: self.look(2, 2) == APP_BAND, 10, "the picture undimmed")
         self.desk.type(self.session, "cd")
         wait_until(lambda: len(self.keys()) == 4, 10, "the keys after")
+        print(f"keys arrive {time.monotonic() - back:.2f} s after the link is back",
+              file=sys.stderr)
 
         first = self.server.events("login")[0][1]["session"]
         self.assertEqual(self.keys(), [(k, first) for k in "abcd"])
@@ -94,7 +97,9 @@ class Reconnect(unittest.TestCase):
         # The lock state is set again on the resumed connection.
         after = [e for e, f in self.server.events() if e in ("resume", "sync")]
         self.assertEqual(after[-2:], ["resume", "sync"])
-        # One probe, one login, one set of settings files.
+        # One probe, one login, one set of settings files; the logon watch saw both logons.
+        watched = "device channel: user logged on"
+        wait_until(lambda: self.desk.log_text().count(watched) == 2, 10, "the second logon seen")
         log = self.desk.log_text()
         self.assertEqual(len(traced(self.desk, "status")), 4)
         self.assertEqual(log.count("session shown"), 1)
@@ -144,26 +149,45 @@ class Reconnect(unittest.TestCase):
         self.assertIsNone(self.program.poll())
 
     @unittest.skipUnless(os.path.exists(FAKETIME), "libfaketime is not installed")
-    def test_the_time_limit_notice_opens_while_the_session_is_away(self):
+    def test_the_time_limit_notice_opens_and_ends_the_program_while_the_session_is_away(self):
         clock_file = os.path.join("/tmp", f"tclink-faketime-{os.getpid()}")
         with open(clock_file, "w") as f:
             f.write("@2026-12-08 10:00:00\n")
         self.addCleanup(os.unlink, clock_file)
+        # Only the calendar clock jumps: a link that stays away is timed on the steady clock,
+        # which no real clock change moves.
         self.start(port=7190, backup=True, extra_env={
             "LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": clock_file,
-            "FAKETIME_NO_CACHE": "1"})
+            "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
         self.relay.reset()
         wait_until(lambda: "attempt 1" in self.desk.log_text(), 15, "the first attempt")
         with open(clock_file, "w") as f:
             f.write("@2026-12-08 10:50:58\n")
         notice = self.desk.window("^岚拓软件-备用服务器提示$", timeout=20, activate=False)
+        opened = time.monotonic()
         self.assertIn("_NET_WM_STATE_ABOVE",
                       self.desk.x_client("xprop", "-id", notice, "_NET_WM_STATE"))
         if SHOTS:
             time.sleep(1.5)
             self.desk.screenshot(os.path.join(SHOTS, "reconnecting-time-limit.png"))
         self.assertIsNone(self.program.poll())
-        self.assertNotIn("session back", self.desk.log_text())
+        # The session comes back under the notice, whose countdown goes on.
+        self.relay.up()
+        wait_until(lambda: "session back" in self.desk.log_text(), 20, "the session back")
+        # Lost again a minute before the countdown's end: the end comes while it is away.
+        time.sleep(max(0.0, opened + 120 - time.monotonic()))
+        self.relay.reset()
+        self.assertEqual(self.program.wait(timeout=80), 0)
+        ended = time.monotonic() - opened
+        log = self.desk.log_text()
+        print(f"ended {ended:.1f} s after the notice opened", file=sys.stderr)
+        self.assertGreaterEqual(ended, 178)
+        self.assertLessEqual(ended, 190)
+        self.assertEqual(log.count("session back"), 1)
+        self.assertEqual(log.count("session lost"), 2)
+        self.assertNotIn("attempt 20 failed", log)
+        # No message but the backup server's question at the start.
+        self.assertEqual(len(traced(self.desk, "box")), 1)
 
 
 if __name__ == "__main__":

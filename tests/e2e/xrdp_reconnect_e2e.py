@@ -21,7 +21,7 @@ RECORDER = os.path.join(os.environ.get("TCLINK_BINARY_DIR", os.path.dirname(PROG
 @unittest.skipUnless(os.geteuid() == 0, "the xrdp test server needs root")
 @unittest.skipUnless(os.path.exists(RECORDER), "no tclink-input-recorder")
 class XrdpReconnect(unittest.TestCase):
-    def session_across(self, cut, seconds):
+    def session_across(self, cut, seconds, logon_signal_again):
         with XrdpBehindLink(RECORDER) as xrdp, Desktop() as desk:
             store_id(desk)
             program = desk.start(PROGRAM, extra_env=TRACE)
@@ -56,6 +56,15 @@ class XrdpReconnect(unittest.TestCase):
             # What was typed into the lost connection may be lost with it; nothing typed
             # while the session was away reaches it later.
             self.assertRegex(xrdp.typed(), "^abx?c+d$")
+            # xrdp confirms the login only on the device channel: the reopened channel is
+            # watched as the first was. (After a silence xrdp gives the session to the new
+            # connection only once it has given up the old one, and then sends no second
+            # "user logged on".)
+            watched = "device channel: user logged on"
+            if logon_signal_again:
+                wait_until(lambda: desk.log_text().count(watched) >= 2, 15,
+                           "the reopened device channel's logon signal")
+                self.assertEqual(desk.log_text().count(watched), 2)
 
             # The same application: no second start program, no second login on our side.
             self.assertEqual(xrdp.markers("started"), started)
@@ -65,10 +74,10 @@ class XrdpReconnect(unittest.TestCase):
             self.assertNotIn("1359", desk.log_text())  # the sound channel came back too
 
     def test_a_link_reset_for_30_seconds(self):
-        self.session_across(lambda relay: relay.reset(), 30)
+        self.session_across(lambda relay: relay.reset(), 30, logon_signal_again=True)
 
     def test_a_link_silent_for_25_seconds(self):
-        self.session_across(lambda relay: relay.freeze(), 25)
+        self.session_across(lambda relay: relay.freeze(), 25, logon_signal_again=False)
 
 
 if __name__ == "__main__":

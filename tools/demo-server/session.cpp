@@ -51,7 +51,8 @@ class Session;
 struct ParkedSession {
     int id;
     std::array<BYTE, 16> arcRandom;
-    Keyboard keyboard; // the application's input field with it
+    Keyboard keyboard;         // the application's input field with it
+    std::string clipboardText; // the last text the client put on the session's clipboard
 };
 
 std::mutex parkedMutex;
@@ -110,6 +111,8 @@ private:
     // cookie is right.
     void resume();
     void sendReconnectCookie();
+    // Reports a clipboard event and keeps the text the client copied.
+    void clipboardEvent(std::string_view event, Fields fields);
     void logoff(const char* reason);
     void drop();
     void freeze();
@@ -143,7 +146,11 @@ private:
     bool repaint_ = false;
     bool pressedOnExit_ = false;
     bool exitClicked_ = false;
+    bool resumed_ = false;
     std::optional<std::array<BYTE, 16>> arcRandom_; // the cookie's secret, once sent
+    // The session's clipboard text, written on the clipboard channel's thread.
+    std::mutex clipboardMutex_;
+    std::string clipboardText_;
     std::optional<End> end_;
 
     std::optional<Clock::time_point> logonAt_;
@@ -346,7 +353,7 @@ void Session::logOn()
             Clipboard::Settings{
                 config_.options.offerClipboard, config_.options.silentClipboard,
                 config_.options.clipboardDelay.value_or(std::chrono::milliseconds(0))},
-            [this](std::string_view event, Fields fields) { write(event, std::move(fields)); });
+            [this](std::string_view event, Fields fields) { clipboardEvent(event, fields); });
         clipboard_->start();
     }
     if (config_.options.toneHz > 0 && WTSVirtualChannelManagerIsChannelJoined(vcm_, "rdpsnd")) {
@@ -376,7 +383,8 @@ void Session::logOn()
         return delay ? std::optional(now + *delay) : std::nullopt;
     };
     sessionEnd_ = after(config_.options.sessionLength);
-    dropAt_ = after(config_.options.dropAfter);
+    // The link fails once: a resumed session is not dropped again.
+    dropAt_ = resumed_ ? std::nullopt : after(config_.options.dropAfter);
     freezeAt_ = after(config_.options.freezeAfter);
 }
 
@@ -419,11 +427,28 @@ void Session::resume()
         id_ = parked->second.id;
         keyboard_ = parked->second.keyboard;
         view_.input = keyboard_.view();
+        clipboardText_ = parked->second.clipboardText;
+        resumed_ = true;
         parkedSessions.erase(parked);
     }
     write("resume", {{"ok", flag(ok)},
                      {"logonid", std::to_string(cookie->logonId)},
-                     {"connection", std::to_string(connection)}});
+                     {"connection", std::to_string(connection)},
+                     {"clipboard", clipboardText_}});
+}
+
+void Session::clipboardEvent(std::string_view event, Fields fields)
+{
+    const auto field = [&](std::string_view key) {
+        const auto it = std::find_if(fields.begin(), fields.end(),
+                                     [&](const auto& f) { return f.first == key; });
+        return it == fields.end() ? std::string() : it->second;
+    };
+    if (event == "clipboard-in" && field("format") == "unicode" && field("ok") == "1") {
+        std::lock_guard lock(clipboardMutex_);
+        clipboardText_ = field("text");
+    }
+    write(event, std::move(fields));
 }
 
 void Session::mouse(UINT16 flags, UINT16 x, UINT16 y)
@@ -705,9 +730,11 @@ void Session::finish()
     if (loggedOn_) {
         reportLogin();
     }
-    if (*end_ == End::Client && loginOk_ && arcRandom_) {
+    // A connection that failed (the client's or the server's end of it) leaves the session.
+    if ((*end_ == End::Client || *end_ == End::Drop) && loginOk_ && arcRandom_) {
+        clipboard_.reset(); // its thread writes no more
         std::lock_guard lock(parkedMutex);
-        parkedSessions[UINT32(id_)] = ParkedSession{id_, *arcRandom_, keyboard_};
+        parkedSessions[UINT32(id_)] = ParkedSession{id_, *arcRandom_, keyboard_, clipboardText_};
     }
     write("disconnect", {{"reason", reason}});
 }

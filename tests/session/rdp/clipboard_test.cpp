@@ -12,6 +12,7 @@
 #include "session/rdp/clipboard_bridge.h"
 #include "session/rdp/clipboard_formats.h"
 #include "session/rdp/freerdp_control.h"
+#include "session/rdp/reconnect_notice.h"
 
 namespace tclink::rdp::test {
 namespace {
@@ -231,6 +232,42 @@ TEST_F(ClipboardSessionTest, ALateAnswerIsNeverTakenForTheNextRequests)
     EXPECT_TRUE(clipboard->image().isNull());
     // The image's bitmap arrives while the text is waited for: it must not be pasted as text.
     EXPECT_EQ(clipboard->text(), "");
+}
+
+// The link fails once after the login: the session comes back with its clipboard, and copying
+// works both ways again.
+TEST_F(ClipboardSessionTest, AfterTheLinkCameBackCopyingWorksBothWaysAgain)
+{
+    const auto texts = [&] {
+        QStringList result;
+        for (const auto& e : server.events("clipboard-in"))
+            result << e["text"] + "@" + e["session"];
+        return result;
+    };
+    clipboard->setText(QStringLiteral("之前"));
+    connect({"--offer-clipboard", "--drop-after-ms", "2500"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clipboard->text() == serverText; }, 5000));
+    const QString session = server.events("connect").value(0)["session"];
+    ASSERT_EQ(texts(), QStringList{QStringLiteral("之前@") + session});
+
+    const auto* notice = control->findChild<ReconnectNotice*>();
+    ASSERT_TRUE(notice);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 5000));
+    clipboard->setText(QStringLiteral("本地"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->isHidden(); }, 10000));
+    const auto resumed = server.events("resume");
+    ASSERT_EQ(resumed.size(), 1);
+    EXPECT_EQ(resumed[0]["ok"], "1");
+    EXPECT_EQ(resumed[0]["clipboard"], QStringLiteral("之前")); // kept by the session
+    // What was copied here while away is announced once back, and the server's offer comes
+    // here again.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return texts().size() == 2; }, 5000));
+    EXPECT_EQ(texts().last(), QStringLiteral("本地@") + session);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return clipboard->text() == serverText; }, 5000));
+    clipboard->setText(QStringLiteral("之后"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return texts().size() == 3; }, 5000));
+    EXPECT_EQ(texts().last(), QStringLiteral("之后@") + session);
+    EXPECT_FALSE(log->has("OnDisconnected"));
 }
 
 } // namespace

@@ -1,10 +1,12 @@
 #include <QDir>
 #include <QLoggingCategory>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -252,10 +254,67 @@ TEST_F(DemoServerTest, DroppedConnectionIsNoticedAtOnceAndLoggedOnAgain)
     const auto* notice = control->findChild<ReconnectNotice*>();
     ASSERT_TRUE(notice);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 1500 + 2000));
-    // Logged on again (and dropped again by this server, and so on): never ended.
+    // Logged on again into the same session, which this server does not drop again.
     ASSERT_TRUE(QTest::qWaitFor([&] { return notice->isHidden(); }, 5000));
     EXPECT_FALSE(log->names.contains("OnDisconnected"));
     EXPECT_EQ(log->names.count("OnLoginComplete"), 1);
+}
+
+// The quit button clicked after an attempt succeeded, before the notice learnt of it: the
+// session ends as any end of the session does, and nothing of it stays behind.
+TEST_F(DemoServerTest, QuittingJustAsTheSessionComesBackEndsIt)
+{
+    startServer({"--drop-after-ms", "1500"});
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
+    auto* notice = control->findChild<ReconnectNotice*>();
+    ASSERT_TRUE(notice);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 1500 + 2000));
+    // The user interface is held up until the server has logged the client on again: the
+    // news of it waits in the queue when the button is clicked.
+    QElapsedTimer waited;
+    waited.start();
+    while (server.events("cookie").size() < 2 && waited.elapsed() < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_EQ(server.events("cookie").size(), 2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_FALSE(notice->isHidden());
+    notice->quitButton()->click();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
+    EXPECT_EQ(log->reason, 1); // a local end, with no message
+    EXPECT_TRUE(notice->isHidden());
+    EXPECT_EQ(log->names.count("OnLoginComplete"), 1);
+    EXPECT_EQ(log->names.count("OnDisconnected"), 1);
+    // The resumed connection has ended too.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.events("disconnect").size() == 2; }, 5000));
+}
+
+// A press on the quit button that the notice's closing overtakes (the session came back in
+// between) still ends the session at its release.
+TEST_F(DemoServerTest, APressOnQuitThatOutlastsTheNoticeStillEndsTheSession)
+{
+    startServer({"--drop-after-ms", "1500"});
+    control->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
+    auto* notice = control->findChild<ReconnectNotice*>();
+    ASSERT_TRUE(notice);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 1500 + 2000));
+    QElapsedTimer waited;
+    waited.start();
+    while (server.events("cookie").size() < 2 && waited.elapsed() < 10000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_FALSE(notice->isHidden());
+    const QPushButton* quit = notice->quitButton();
+    const QPoint at = quit->mapTo(control.get(), quit->rect().center());
+    QTest::mousePress(control->windowHandle(), Qt::LeftButton, {}, at);
+    ASSERT_TRUE(quit->isDown());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->isHidden(); }, 5000));
+    EXPECT_FALSE(log->has("OnDisconnected"));
+    QTest::mouseRelease(control->windowHandle(), Qt::LeftButton, {}, at);
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
+    EXPECT_EQ(log->reason, 1);
 }
 
 TEST_F(DemoServerTest, FrozenServerIsNoticedWithin30Seconds)

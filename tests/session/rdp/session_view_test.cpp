@@ -6,6 +6,7 @@
 
 #include "rdp_test_support.h"
 #include "session/rdp/freerdp_control.h"
+#include "session/rdp/reconnect_notice.h"
 
 namespace tclink::rdp::test {
 namespace {
@@ -21,7 +22,7 @@ protected:
     {
         if (!DemoServer::available())
             GTEST_SKIP() << "tclink-demo-server not built";
-        ASSERT_TRUE(server.start(endpoint, {"--tone-hz", "0"}));
+        ASSERT_TRUE(server.start(endpoint, serverOptions));
         control = std::make_unique<FreeRdpControl>();
         logInTo(*control, QStringLiteral("127.0.0.1"), 7311);
         log = std::make_unique<EventLog>(*control);
@@ -58,9 +59,20 @@ protected:
         return QTest::qWaitFor([&] { return control->cursor().shape() == shape; }, 5000);
     }
 
+    QStringList serverOptions{"--tone-hz", "0"};
     DemoServer server;
     std::unique_ptr<FreeRdpControl> control;
     std::unique_ptr<EventLog> log;
+};
+
+// The link fails once, 1.5 s after the login.
+class SessionAfterDropTest : public SessionViewTest {
+protected:
+    SessionAfterDropTest()
+    {
+        serverOptions << "--drop-after-ms"
+                      << "1500";
+    }
 };
 
 TEST_F(SessionViewTest, TheServersPointerIsTheControlsCursor)
@@ -126,6 +138,29 @@ TEST_F(SessionViewTest, ASmallerControlScrollsOverTheWholeDesktop)
     control->resize(640, 480); // large enough again: no bars
     EXPECT_FALSE(across->isVisible());
     EXPECT_FALSE(down->isVisible());
+}
+
+TEST_F(SessionAfterDropTest, OnceBackTheServersPointerIsTheControlsCursorAgain)
+{
+    logIn();
+    const auto* notice = control->findChild<ReconnectNotice*>();
+    ASSERT_TRUE(notice);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return notice->isHidden(); }, 10000));
+    ASSERT_EQ(server.events("resume").size(), 1);
+    EXPECT_EQ(server.events("resume")[0]["ok"], "1");
+    // The server takes the pointer from its logon on, a moment after the activation.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.events("cookie").size() == 2; }, 5000));
+
+    const int top = 480 - 64 + 18;
+    moveTo({212, top}); // the link's hand
+    EXPECT_TRUE(QTest::qWaitFor([&] { return control->cursor().hotSpot() == QPoint(9, 0); }, 5000));
+    moveTo({76, top}); // the text field's I-beam
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return control->cursor().hotSpot() == QPoint(16, 16); }, 5000));
+    moveTo({348, top}); // hidden
+    EXPECT_TRUE(waitForCursor(Qt::BlankCursor));
+    EXPECT_FALSE(log->has("OnDisconnected"));
 }
 
 } // namespace
