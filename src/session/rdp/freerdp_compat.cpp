@@ -101,7 +101,8 @@ bool loadStatic(rdpChannels* channels, rdpSettings* settings, PVIRTUALCHANNELENT
 // Loaded while synchronous static channels are asked for (the channel reads the setting as it
 // loads), it has no such thread: its messages are handled as they arrive, on the session's
 // thread, the thread that disconnects. What fails there (no sound system, a message it cannot
-// play) ends the sound, as it ends that thread, and not the session: a channel error.
+// play) ends the sound, as it ended that thread, and not the session: the channel's error is
+// taken back and the channel hears nothing more of that connection.
 
 // Always the same functions of the library, set each time a connection loads the channel.
 std::atomic<PVIRTUALCHANNELENTRYEX> soundEntry = nullptr;
