@@ -124,7 +124,11 @@ VOID VCAPITYPE receiveSound(LPVOID userParam, DWORD openHandle, UINT event, LPVO
     rdpContext* context = freerdp_rdpsnd_get_context(static_cast<rdpsndPlugin*>(userParam));
     const bool clean = context && getChannelError(context) == CHANNEL_RC_OK;
     soundReceive.load()(userParam, openHandle, event, data, dataLength, totalLength, dataFlags);
-    if (clean && getChannelError(context) != CHANNEL_RC_OK) {
+    // Only the sound channel's own error: another channel's, on its own thread meanwhile, stands.
+    const char* error = clean && getChannelError(context) != CHANNEL_RC_OK
+                            ? getChannelErrorDescription(context)
+                            : nullptr;
+    if (error && std::strstr(error, "rdpsnd")) {
         clearChannelError(context);
         std::lock_guard lock(soundMutex);
         failedSound.insert(openHandle);
