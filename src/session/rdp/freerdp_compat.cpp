@@ -1,5 +1,7 @@
 #include "session/rdp/freerdp_compat.h"
 
+#include <cstring>
+
 #include <freerdp/addin.h>
 #include <freerdp/channels/channels.h>
 #include <freerdp/channels/cliprdr.h>
@@ -10,7 +12,13 @@
 #include <freerdp/locale/keyboard.h>
 
 #if FREERDP_VERSION_MAJOR >= 3
+#include <atomic>
+#include <mutex>
+#include <set>
+
+#include <freerdp/client/rdpsnd.h>
 #include <freerdp/locale/locale.h>
+#include <freerdp/svc.h>
 #include <freerdp/transport_io.h>
 #include <winpr/input.h>
 #else
@@ -73,14 +81,102 @@ BOOL onTlsConnect(rdpTransport* transport)
            libraryIo().TLSConnect(transport);
 }
 
-bool loadStatic(rdpChannels* channels, rdpSettings* settings, const char* name, void* data)
+PVIRTUALCHANNELENTRYEX staticEntry(const char* name)
 {
     using AnyFunction = void (*)();
     const PVIRTUALCHANNELENTRY entry = freerdp_load_channel_addin_entry(
         name, nullptr, nullptr, FREERDP_ADDIN_CHANNEL_STATIC | FREERDP_ADDIN_CHANNEL_ENTRYEX);
-    const auto entryEx =
-        reinterpret_cast<PVIRTUALCHANNELENTRYEX>(reinterpret_cast<AnyFunction>(entry));
-    return entryEx && freerdp_channels_client_load_ex(channels, settings, entryEx, data) == 0;
+    return reinterpret_cast<PVIRTUALCHANNELENTRYEX>(reinterpret_cast<AnyFunction>(entry));
+}
+
+bool loadStatic(rdpChannels* channels, rdpSettings* settings, PVIRTUALCHANNELENTRYEX entry,
+                void* data)
+{
+    return entry && freerdp_channels_client_load_ex(channels, settings, entry, data) == 0;
+}
+
+// FreeRDP 3's sound channel plays on a thread of its own, which it stops only when the channel
+// is freed: disconnecting closes and frees the sound device (and the channel's formats) while
+// that thread may still be in the middle of a message, opening or playing into the device.
+// Loaded while synchronous static channels are asked for (the channel reads the setting as it
+// loads), it has no such thread: its messages are handled as they arrive, on the session's
+// thread, the thread that disconnects. What fails there (no sound system, a message it cannot
+// play) ends the sound, as it ended that thread, and not the session: the channel's error is
+// taken back and the channel hears nothing more of that connection.
+
+// Always the same functions of the library, set each time a connection loads the channel.
+std::atomic<PVIRTUALCHANNELENTRYEX> soundEntry = nullptr;
+std::atomic<PVIRTUALCHANNELOPENEX> channelOpen = nullptr;
+std::atomic<PVIRTUALCHANNELCLOSEEX> channelClose = nullptr;
+std::atomic<PCHANNEL_OPEN_EVENT_EX_FN> soundReceive = nullptr;
+
+std::mutex soundMutex;
+std::set<DWORD> failedSound; // the open sound channels whose sound has ended
+
+VOID VCAPITYPE receiveSound(LPVOID userParam, DWORD openHandle, UINT event, LPVOID data,
+                            UINT32 dataLength, UINT32 totalLength, UINT32 dataFlags)
+{
+    if (event == CHANNEL_EVENT_DATA_RECEIVED) {
+        std::lock_guard lock(soundMutex);
+        if (failedSound.contains(openHandle))
+            return;
+    }
+    rdpContext* context = freerdp_rdpsnd_get_context(static_cast<rdpsndPlugin*>(userParam));
+    const bool clean = context && getChannelError(context) == CHANNEL_RC_OK;
+    soundReceive.load()(userParam, openHandle, event, data, dataLength, totalLength, dataFlags);
+    // Only the sound channel's own error: another channel's, on its own thread meanwhile, stands.
+    const char* error = clean && getChannelError(context) != CHANNEL_RC_OK
+                            ? getChannelErrorDescription(context)
+                            : nullptr;
+    if (error && std::strstr(error, "rdpsnd")) {
+        clearChannelError(context);
+        std::lock_guard lock(soundMutex);
+        failedSound.insert(openHandle);
+    }
+}
+
+UINT VCAPITYPE openSound(LPVOID initHandle, LPDWORD openHandle, PCHAR name,
+                         PCHANNEL_OPEN_EVENT_EX_FN receive)
+{
+    soundReceive = receive;
+    return channelOpen.load()(initHandle, openHandle, name, receiveSound);
+}
+
+UINT VCAPITYPE closeSound(LPVOID initHandle, DWORD openHandle)
+{
+    {
+        std::lock_guard lock(soundMutex);
+        failedSound.erase(openHandle);
+    }
+    return channelClose.load()(initHandle, openHandle);
+}
+
+BOOL VCAPITYPE soundEntryEx(PCHANNEL_ENTRY_POINTS_EX entryPoints, PVOID initHandle)
+{
+    auto* freerdpPoints = reinterpret_cast<PCHANNEL_ENTRY_POINTS_FREERDP_EX>(entryPoints);
+    if (freerdpPoints->cbSize < sizeof(CHANNEL_ENTRY_POINTS_FREERDP_EX))
+        return FALSE;
+    // The channel keeps a copy of the entry points: it gets ours.
+    CHANNEL_ENTRY_POINTS_FREERDP_EX wrapped = *freerdpPoints;
+    channelOpen = wrapped.pVirtualChannelOpenEx;
+    channelClose = wrapped.pVirtualChannelCloseEx;
+    wrapped.pVirtualChannelOpenEx = openSound;
+    wrapped.pVirtualChannelCloseEx = closeSound;
+    rdpSettings* settings = wrapped.context->settings;
+    const BOOL synchronous = freerdp_settings_get_bool(settings, FreeRDP_SynchronousStaticChannels);
+    if (!freerdp_settings_set_bool(settings, FreeRDP_SynchronousStaticChannels, TRUE))
+        return FALSE;
+    const BOOL loaded =
+        soundEntry(reinterpret_cast<PCHANNEL_ENTRY_POINTS_EX>(&wrapped), initHandle);
+    // Put back for the channels loaded after it.
+    return freerdp_settings_set_bool(settings, FreeRDP_SynchronousStaticChannels, synchronous) &&
+           loaded;
+}
+
+bool loadSound(rdpChannels* channels, rdpSettings* settings, void* data)
+{
+    soundEntry = staticEntry("rdpsnd");
+    return soundEntry && loadStatic(channels, settings, soundEntryEx, data);
 }
 
 } // namespace
@@ -144,7 +240,7 @@ BOOL loadChannels(freerdp* instance)
     rdpSettings* settings = context->settings;
     // Device redirection carries the logon signal and sound's registration: always loaded.
     if (!freerdp_settings_set_bool(settings, FreeRDP_DeviceRedirection, TRUE) ||
-        !loadStatic(context->channels, settings, RDPDR_SVC_CHANNEL_NAME, settings))
+        !loadStatic(context->channels, settings, staticEntry(RDPDR_SVC_CHANNEL_NAME), settings))
         return FALSE;
     if (freerdp_settings_get_bool(settings, FreeRDP_RedirectClipboard) &&
         !freerdp_static_channel_collection_find(settings, CLIPRDR_SVC_CHANNEL_NAME)) {
@@ -159,8 +255,13 @@ BOOL loadChannels(freerdp* instance)
     for (UINT32 i = 0; i < count; ++i) {
         auto* args = static_cast<ADDIN_ARGV*>(
             freerdp_settings_get_pointer_array_writable(settings, FreeRDP_StaticChannelArray, i));
-        if (!args || args->argc < 1 ||
-            !loadStatic(context->channels, settings, args->argv[0], args))
+        if (!args || args->argc < 1)
+            return FALSE;
+        const bool loaded =
+            std::strcmp(args->argv[0], "rdpsnd") == 0
+                ? loadSound(context->channels, settings, args)
+                : loadStatic(context->channels, settings, staticEntry(args->argv[0]), args);
+        if (!loaded)
             return FALSE;
     }
     return TRUE;

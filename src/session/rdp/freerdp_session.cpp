@@ -326,7 +326,9 @@ void FreeRdpSession::releaseConnectSocket()
 bool FreeRdpSession::onTlsStarting(rdpContext* context)
 {
     FreeRdpSession* self = contextOf(context)->session;
-    if (!self->probe_)
+    // With pinned certificates the probe is answered only by a server whose certificate is one
+    // of them: it goes on to the TLS handshake, and onVerifyCertificate reports.
+    if (!self->probe_ || !self->certificatePins_.empty())
         return true;
     // The server has confirmed the connection request as an RDP server: the probe knows what
     // it came for, one round trip before the end of the TLS handshake.
@@ -579,6 +581,11 @@ void FreeRdpSession::run()
     }
     facts.localClose = facts.localClose || closing_; // given up on while away
     const UINT channelError = getChannelError(context);
+    // After a channel error FreeRDP tells nobody that the channels go away, yet disconnecting
+    // frees the clipboard channel: the bridge lets go of it first, or the next local copy would
+    // be announced through the freed channel.
+    if (clipboard_)
+        clipboard_->detach();
     freerdp_disconnect(instance_);
     connected_ = false;
 

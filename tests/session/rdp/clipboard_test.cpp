@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <QtEndian>
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include "rdp_test_support.h"
 #include "session/rdp/clipboard_bridge.h"
 #include "session/rdp/clipboard_formats.h"
+#include "session/rdp/drive_sharing.h"
 #include "session/rdp/freerdp_control.h"
 #include "session/rdp/reconnect_notice.h"
 
@@ -268,6 +270,30 @@ TEST_F(ClipboardSessionTest, AfterTheLinkCameBackCopyingWorksBothWaysAgain)
     ASSERT_TRUE(QTest::qWaitFor([&] { return texts().size() == 3; }, 5000));
     EXPECT_EQ(texts().last(), QStringLiteral("之后@") + session);
     EXPECT_FALSE(log->has("OnDisconnected"));
+}
+
+// A channel error (here the device channel's, on a request it cannot read) ends the session, and
+// FreeRDP then says nothing of the clipboard channel going away as it frees it: what is copied
+// here afterwards goes nowhere, and nothing reaches for the freed channel.
+TEST_F(ClipboardSessionTest, AfterAChannelErrorWhatIsCopiedHereGoesNowhere)
+{
+    const QString peer = qEnvironmentVariable("TCLINK_BINARY_DIR") + "/tclink-broken-device-server";
+    if (!QFile::exists(peer))
+        GTEST_SKIP() << "tclink-broken-device-server not built";
+    QTemporaryDir drive;
+    ASSERT_TRUE(drive.isValid());
+    control->AdvancedSettings2.RedirectDrives = true;
+    control->setDriveFolders([&] {
+        return std::vector<SharedDrive>{{"C", drive.path().toStdString()}};
+    });
+    clipboard->setText(QStringLiteral("之前"));
+    ASSERT_TRUE(server.start(endpoint, {}, peer)) << "the peer did not become ready";
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnDisconnected", 15000)) << log->names.join(',').toStdString();
+    EXPECT_TRUE(log->has("OnFatalError")) << log->names.join(',').toStdString();
+
+    clipboard->setText(QStringLiteral("之后"));
+    QTest::qWait(300);
 }
 
 } // namespace

@@ -100,13 +100,13 @@ public:
         }
     }
 
-    // Starts it and waits for its readiness line.
-    bool start(const QString& endpoint, const QStringList& extra = {})
+    // Starts it (or a test peer built from it, `program`) and waits for its readiness line.
+    bool start(const QString& endpoint, const QStringList& extra = {},
+               const QString& program = binary())
     {
         reportPath_ = dir_.filePath("report.txt");
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        process_.start(binary(),
-                       QStringList{"--listen", endpoint, "--report", reportPath_} + extra);
+        process_.start(program, QStringList{"--listen", endpoint, "--report", reportPath_} + extra);
         QElapsedTimer t;
         t.start();
         QByteArray out;

@@ -6,6 +6,10 @@
 #include <memory>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "rdp_test_support.h"
 #include "session/rdp/freerdp_control.h"
 
@@ -149,6 +153,48 @@ TEST_F(SoundTest, TheServersToneIsPlayedThroughPulseAudio)
     EXPECT_NEAR(heard, toneHz, toneHz * 0.02)
         << "recorded " << recording.size() << " bytes; the sound server said:\n"
         << soundServerLog.readAll().toStdString();
+}
+
+// A sound device that is still busy with the tone when the session is closed (ALSA writing into
+// a pipe that nobody reads yet): the session ends once the device is done, and nothing is freed
+// under it. The library's own playing thread would go on into a device that disconnecting freed
+// (a use after free, which the sanitizers report).
+TEST_F(SoundTest, ClosingWhileTheSoundDeviceIsBusyFreesNothingUnderIt)
+{
+    const QByteArray pipe = dir.filePath("sound").toLocal8Bit();
+    ASSERT_EQ(mkfifo(pipe.constData(), 0600), 0);
+    qputenv("PULSE_SERVER", ("unix:" + dir.filePath("no-such-socket")).toLocal8Bit());
+    useAlsa("pcm.!default { type file slave.pcm { type null } file \"" + pipe +
+            "\" format \"raw\" }\n");
+    control->Connect();
+    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000)) << log->names.join(',').toStdString();
+    // The tone has begun: the device opens its output, the pipe, which waits for a reader.
+    QTest::qWait(1000);
+    control->RequestClose();
+    QTest::qWait(500);
+    EXPECT_FALSE(log->has("OnDisconnected")) << "ended while the sound device was busy";
+
+    const int reader = open(pipe.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const auto drain = [&] {
+        char buffer[65536];
+        while (read(reader, buffer, sizeof buffer) > 0) {
+        }
+    };
+    const bool ended = QTest::qWaitFor(
+        [&] {
+            drain();
+            return log->has("OnDisconnected");
+        },
+        5000);
+    // Whatever still plays after the end plays now.
+    for (int i = 0; i < 5; ++i) {
+        QTest::qWait(100);
+        drain();
+    }
+    close(reader);
+    ASSERT_TRUE(ended) << log->names.join(',').toStdString();
+    EXPECT_EQ(log->reason, 1);
 }
 
 TEST_F(SoundTest, WithoutASoundSystemTheSessionGoesOnSilently)
