@@ -11,7 +11,7 @@ import time
 import unittest
 
 from common import (BACKUP, LOGIN, PROGRAM, TOOLS, TRACE, setUpModule,  # noqa: F401
-                    store_id, tearDownModule, traced)
+                    set_fake_clock, store_id, tearDownModule, traced)
 from peers import DemoServer, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
@@ -146,16 +146,14 @@ class Reconnect(unittest.TestCase):
     @unittest.skipUnless(os.path.exists(FAKETIME), "libfaketime is not installed")
     def test_the_time_limit_notice_opens_while_the_session_is_away(self):
         clock_file = os.path.join("/tmp", f"tclink-faketime-{os.getpid()}")
-        with open(clock_file, "w") as f:
-            f.write("@2026-12-08 10:00:00\n")
+        set_fake_clock(clock_file, "2026-12-08 10:00:00")
         self.addCleanup(os.unlink, clock_file)
         self.start(port=7190, backup=True, extra_env={
             "LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": clock_file,
             "FAKETIME_NO_CACHE": "1"})
         self.relay.reset()
         wait_until(lambda: "attempt 1" in self.desk.log_text(), 15, "the first attempt")
-        with open(clock_file, "w") as f:
-            f.write("@2026-12-08 10:50:58\n")
+        set_fake_clock(clock_file, "2026-12-08 10:50:58")
         notice = self.desk.window("^岚拓软件-备用服务器提示$", timeout=20, activate=False)
         self.assertIn("_NET_WM_STATE_ABOVE",
                       self.desk.x_client("xprop", "-id", notice, "_NET_WM_STATE"))
