@@ -46,6 +46,15 @@ def traced(desk, kind):
             if line.startswith(prefix)]
 
 
+def set_fake_clock(path, timestamp):
+    """Sets the clock that libfaketime reads from PATH at every call ("@YYYY-MM-DD hh:mm:ss":
+    from then on it runs from there). Written beside it and renamed into place: Debian 13's
+    libfaketime ends the program when it reads the file half written."""
+    with open(path + ".new", "w") as f:
+        f.write(f"@{timestamp}\n")
+    os.replace(path + ".new", path)
+
+
 def store_id(desk, line=b"5kedomra240815 7a "):
     """A machine number configured before the program starts (no drive D:)."""
     folder = os.path.join(desk.drive_c, "WINDOWS", "system")

@@ -11,7 +11,7 @@ import time
 import unittest
 
 from common import (BACKUP, LOGIN, PROGRAM, TOOLS, TRACE, setUpModule,  # noqa: F401
-                    store_id, tearDownModule, traced)
+                    set_fake_clock, store_id, tearDownModule, traced)
 from peers import DemoServer, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
@@ -151,8 +151,7 @@ class Reconnect(unittest.TestCase):
     @unittest.skipUnless(os.path.exists(FAKETIME), "libfaketime is not installed")
     def test_the_time_limit_notice_opens_and_ends_the_program_while_the_session_is_away(self):
         clock_file = os.path.join("/tmp", f"tclink-faketime-{os.getpid()}")
-        with open(clock_file, "w") as f:
-            f.write("@2026-12-08 10:00:00\n")
+        set_fake_clock(clock_file, "2026-12-08 10:00:00")
         self.addCleanup(os.unlink, clock_file)
         # Only the calendar clock jumps: a link that stays away is timed on the steady clock,
         # which no real clock change moves.
@@ -161,8 +160,7 @@ class Reconnect(unittest.TestCase):
             "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"})
         self.relay.reset()
         wait_until(lambda: "attempt 1" in self.desk.log_text(), 15, "the first attempt")
-        with open(clock_file, "w") as f:
-            f.write("@2026-12-08 10:50:58\n")
+        set_fake_clock(clock_file, "2026-12-08 10:50:58")
         notice = self.desk.window("^岚拓软件-备用服务器提示$", timeout=20, activate=False)
         opened = time.monotonic()
         self.assertIn("_NET_WM_STATE_ABOVE",

@@ -7,7 +7,7 @@ import time
 import unittest
 
 from common import (BACKUP, LOGIN, NETCOM, PROGRAM, TRACE, setUpModule,  # noqa: F401
-                    store_id, tearDownModule, traced)
+                    set_fake_clock, store_id, tearDownModule, traced)
 from peers import DemoServer, wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
@@ -81,8 +81,7 @@ class Session(unittest.TestCase):
             # The program's clock starts at 10:00:00 and jumps ahead once the session runs
             # (a sped-up clock would also cut the connection's own time-outs short).
             clock_file = os.path.join(desk.work, "faketime")
-            with open(clock_file, "w") as f:
-                f.write("@2026-12-08 10:00:00\n")
+            set_fake_clock(clock_file, "2026-12-08 10:00:00")
             clock = {"LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": clock_file,
                      "FAKETIME_NO_CACHE": "1"}
             store_id(desk, ID_LINE)
@@ -95,8 +94,7 @@ class Session(unittest.TestCase):
             wait_until(lambda: "session shown" in desk.log_text(), 20, "the backup session")
             logins = wait_until(lambda: server.events("login"), 10, "the server's login line")
             self.assertEqual(logins[0][1]["port"], "7190")
-            with open(clock_file, "w") as f:
-                f.write("@2026-12-08 10:50:58\n")
+            set_fake_clock(clock_file, "2026-12-08 10:50:58")
             notice = desk.window("^岚拓软件-备用服务器提示$", timeout=20)
             if SHOTS:
                 time.sleep(1.5)

@@ -12,7 +12,7 @@ import subprocess
 import time
 import unittest
 
-from common import PROGRAM, TRACE, store_id, traced
+from common import PROGRAM, TRACE, set_fake_clock, store_id, traced
 from peers import DemoServer, UpdateServers, wait_until  # noqa: E402
 from xdesktop import WaylandDesktop  # noqa: E402
 
@@ -99,8 +99,7 @@ class Wayland(unittest.TestCase):
                 DemoServer(SERVER, listen=["127.0.0.1:7190"]) as server, \
                 WaylandDesktop() as desk:
             clock_file = os.path.join(desk.work, "faketime")
-            with open(clock_file, "w") as f:
-                f.write("@2026-12-08 10:00:00\n")
+            set_fake_clock(clock_file, "2026-12-08 10:00:00")
             clock = {"LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": clock_file,
                      "FAKETIME_NO_CACHE": "1"}
             store_id(desk)
@@ -131,8 +130,7 @@ class Wayland(unittest.TestCase):
             wait_until(lambda: [e for _, e in server.events("key")
                                 if e.get("text", "").lower() == "a"], 10, "the key as a scan code")
 
-            with open(clock_file, "w") as f:
-                f.write("@2026-12-08 10:50:58\n")
+            set_fake_clock(clock_file, "2026-12-08 10:50:58")
             notice = desk.window("^岚拓软件-备用服务器提示$", timeout=20)
             time.sleep(1.5)
             self.assertTrue(on_screen(desk, notice, "wayland-notice.png"),

@@ -188,7 +188,13 @@ BOOL sendKeyboard(rdpInput* input, bool down, UINT32 rdpScancode)
 
 BOOL abortConnect(rdpContext* context)
 {
-    return freerdp_abort_connect_context(context);
+    // Not freerdp_abort_connect_context: from 3.13 on it also writes a disconnect request
+    // through the connection's MCS layer, which the session thread frees and makes anew
+    // (rdp_reset) at every disconnect, so from another thread it can write through freed
+    // memory. The abort itself is the error code and the abort event, which lives as long as
+    // the context.
+    freerdp_set_last_error_if_not(context, FREERDP_ERROR_CONNECT_CANCELLED);
+    return SetEvent(freerdp_abort_event(context));
 }
 
 // FreeRDP 3 leaves the keyboard to the client (its own mapping is deprecated from 3.11 on, and

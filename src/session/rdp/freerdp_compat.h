@@ -39,6 +39,7 @@ BOOL sendKeyboard(rdpInput* input, bool down, UINT32 rdpScancode);
 DWORD initKeyboard();
 // The RDP scan code (extended keys with KBDEXT) of an X11 key code; 0 for none.
 DWORD rdpScancode(DWORD x11Keycode);
+// Ends the connecting or the connection: safe from any thread while the context lives.
 BOOL abortConnect(rdpContext* context);
 BOOL shallDisconnect(rdpContext* context);
 

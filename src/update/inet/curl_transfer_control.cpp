@@ -194,8 +194,8 @@ struct CurlTransferControl::Download {
     // sent (HTTP: the pre-request callback; FTP: the greeting answered with the login, and
     // CURLINFO_PRETRANSFER_TIME_T once RETR is answered), receiving (HTTP: the first header;
     // FTP: with the answer to RETR), received (HTTP: the blank line after the headers; FTP: a
-    // 2xx reply after that), disconnecting (FTP: the goodbye, 221, to QUIT) and disconnected
-    // (the control connection's socket is closed).
+    // 2xx reply after that), disconnecting (FTP: the goodbye, 221, to QUIT, or a connection
+    // that ends in good order) and disconnected (the control connection's socket is closed).
     //
     // Each step is reported once, and never after a later one.
     void reach(int state)
@@ -238,12 +238,29 @@ struct CurlTransferControl::Download {
         auto& self = *static_cast<Download*>(download);
         if (socket == self.controlSocket && self.reached >= icConnected) {
             self.observe();
-            if (self.ftp && self.lastReply == FtpGoodbye) {
-                self.reach(icDisconnecting); // the QUIT was answered
+            if (self.ftp && (self.lastReply == FtpGoodbye || self.endsInGoodOrder())) {
+                self.reach(icDisconnecting);
             }
             self.reach(icDisconnected);
         }
         return ::close(socket);
+    }
+
+    // FTP: whether the control connection ends in good order, the server's latest reply having
+    // closed a request after the login: the file sent whole, or refused. libcurl 7 says goodbye
+    // on such a connection (QUIT, answered 221) before it closes it; libcurl 8 closes it without
+    // a word, and the goodbye's step is reported all the same.
+    bool endsInGoodOrder()
+    {
+        if (!loggedIn) {
+            return false;
+        }
+        if (lastReply == FtpTransferComplete) {
+            curl_off_t announced = -1;
+            curl_easy_getinfo(easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced);
+            return announced < 0 || received == announced;
+        }
+        return refusal != 0 && refusal == lastReply;
     }
 
     // What libcurl's transfer times say the transfer has reached.
@@ -299,6 +316,7 @@ struct CurlTransferControl::Download {
             return size;
         }
         self.lastReply = line.left(3).toInt();
+        self.loggedIn = self.loggedIn || self.lastReply == FtpLoggedIn;
         // The refusal worth reporting is one that nothing but the goodbye followed (a refused
         // "*OPTS" is forgotten by the next reply).
         if (self.lastReply >= 400) {
@@ -339,9 +357,12 @@ struct CurlTransferControl::Download {
     char errorText[CURL_ERROR_SIZE] = {};
     curl_socket_t controlSocket = CURL_SOCKET_BAD;
     int reached = icNone;
-    int lastReply = 0; // FTP: the code of the server's latest reply
-    int refusal = 0;   // FTP: the code of a refusal not followed by a success
+    int lastReply = 0;     // FTP: the code of the server's latest reply
+    int refusal = 0;       // FTP: the code of a refusal not followed by a success
+    bool loggedIn = false; // FTP: the server has accepted the login
     static constexpr int FtpGoodbye = 221;
+    static constexpr int FtpTransferComplete = 226;
+    static constexpr int FtpLoggedIn = 230;
     qint64 received = 0;
     qint64 maximumSize = 0; // 0: any size
     bool writeFailed = false;

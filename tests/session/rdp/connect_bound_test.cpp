@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "rdp_test_support.h"
+#include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_control.h"
 
 namespace tclink::rdp::test {
@@ -192,6 +193,30 @@ TEST(ConnectBoundLate, AServerThatStallsInLicensingEndsTheConnectionWithReason26
     EXPECT_EQ(log.names, QStringList({"OnConnecting", "OnDisconnected"}));
     EXPECT_EQ(log.reason, 264);
     EXPECT_LE(log.disconnectedAt, 1500 + 2000);
+}
+
+// The deadline's thread and the UI thread end a connection while the session thread may be
+// tearing it down, which makes FreeRDP's connection layers anew each time: the abort touches
+// none of them.
+TEST(Abort, FromAnotherThreadWhileTheConnectionIsTornDownIsSafe)
+{
+    freerdp* instance = freerdp_new();
+    ASSERT_NE(instance, nullptr);
+    ASSERT_TRUE(freerdp_context_new(instance));
+    std::atomic<bool> done = false;
+    std::thread closer([&] {
+        while (!done)
+            compat::abortConnect(instance->context);
+    });
+    for (int i = 0; i < 20000; ++i)
+        freerdp_disconnect(instance);
+    done = true;
+    closer.join();
+    // And it still ends what comes next.
+    EXPECT_TRUE(compat::abortConnect(instance->context));
+    EXPECT_TRUE(compat::shallDisconnect(instance->context));
+    freerdp_context_free(instance);
+    freerdp_free(instance);
 }
 
 } // namespace
