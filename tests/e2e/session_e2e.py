@@ -83,7 +83,7 @@ class Session(unittest.TestCase):
             clock_file = os.path.join(desk.work, "faketime")
             set_fake_clock(clock_file, "2026-12-08 10:00:00")
             clock = {"LD_PRELOAD": FAKETIME, "FAKETIME_TIMESTAMP_FILE": clock_file,
-                     "FAKETIME_NO_CACHE": "1"}
+                     "FAKETIME_NO_CACHE": "1", "FAKETIME_DONT_FAKE_MONOTONIC": "1"}
             store_id(desk, ID_LINE)
             program = desk.start(PROGRAM, extra_env={**TRACE, **clock})
             launcher = desk.window("^Form2$")
