@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes the x86-64 stubs through which a program calls shared libraries it does not link.
 
-Usage: lazy_stubs.py --prefix P --output FILE.S --archive LIB.a... --library LIB.so...
-                     [--nm nm] [--readelf readelf]
+Usage: lazy_stubs.py --prefix P --output FILE.S --dynamic-list FILE --archive LIB.a...
+                     --library LIB.so... [--nm nm] [--readelf readelf]
 
 Every function that the static libraries (--archive) use and one of the shared libraries
 (--library, as pkg-config names them) exports gets a global function of that name in FILE.S:
@@ -11,6 +11,11 @@ resolver, which keeps the argument registers (variadic calls included), calls th
 `void* P_resolve(unsigned index)` (which loads every library by its SONAME and fills every
 slot) and goes on to the function it returns. P_stubs describes the set for that loader
 (lazy_libraries.h).
+
+A function that the archives define in place of one of the libraries' (to change what the
+libraries do) must be in the program's dynamic symbol table to take the place of the library's,
+which a program linking the libraries would have done by itself: the generator lists those for
+the linker's --dynamic-list.
 
 A library's data (variables, tables) cannot be reached through a stub: the generator refuses
 and names them.
@@ -38,8 +43,8 @@ def run(command):
     return done.stdout
 
 
-def archive_needs(nm, archives):
-    """The symbols the archives use and do not define themselves."""
+def archive_symbols(nm, archives):
+    """The symbols the archives use and do not define themselves, and those they define."""
     undefined, defined = set(), set()
     for archive in archives:
         for line in run([nm, "--no-sort", archive]).splitlines():
@@ -48,7 +53,7 @@ def archive_needs(nm, archives):
                 undefined.add(fields[1])
             elif len(fields) == 3 and fields[1] != "U" and fields[1].isupper():
                 defined.add(fields[2])
-    return undefined - defined
+    return undefined - defined, defined
 
 
 def soname(readelf, library):
@@ -98,6 +103,17 @@ def plan(needs, libraries):
         if not C_NAME.match(name):
             raise Refusal(f"{name} is not a name the stubs can carry")
     return symbols
+
+
+def replaced(defined, libraries):
+    """The libraries' functions that the archives define themselves."""
+    return sorted(name for name in defined
+                  if any(exported.get(name) in FUNCTION_TYPES for _, exported in libraries))
+
+
+def dynamic_list(prefix, names):
+    # The linker wants at least one name; one that nothing defines exports nothing.
+    return "{\n" + "".join(f"  {name};\n" for name in names or [f"{prefix}_none_replaced"]) + "};\n"
 
 
 def assembly(prefix, sonames, symbols, sources):
@@ -155,6 +171,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--output", required=True)
+    parser.add_argument("--dynamic-list", required=True)
     parser.add_argument("--archive", nargs="+", required=True)
     parser.add_argument("--library", nargs="+", required=True)
     parser.add_argument("--nm", default="nm")
@@ -168,13 +185,16 @@ def main():
                      for name, library in zip(sonames, args.library)]
         if len(libraries) > 255:
             raise Refusal("more than 255 libraries")
-        symbols = plan(archive_needs(args.nm, args.archive), libraries)
+        needs, defined = archive_symbols(args.nm, args.archive)
+        symbols = plan(needs, libraries)
     except Refusal as refusal:
         sys.exit(f"lazy_stubs.py: {refusal}")
     text = assembly(args.prefix, sonames, symbols,
                     [a.rsplit("/", 1)[-1] for a in args.archive])
     with open(args.output, "w", encoding="ascii") as out:
         out.write(text)
+    with open(args.dynamic_list, "w", encoding="ascii") as out:
+        out.write(dynamic_list(args.prefix, replaced(defined, libraries)))
 
 
 if __name__ == "__main__":

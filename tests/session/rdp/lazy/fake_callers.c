@@ -21,3 +21,16 @@ int call_format(char* out, unsigned long size)
                        42, "text", 2.25, 1.5, 1234567890123L, 'z', 0.125, -7, 1.0, 2.0, 3.0, 4.0,
                        5.0, 6.0);
 }
+
+int fake_call_hook(void);
+
+/* Takes the place of the library's fake_hook. */
+int fake_hook(void)
+{
+    return 2;
+}
+
+int call_hook(void)
+{
+    return fake_call_hook();
+}

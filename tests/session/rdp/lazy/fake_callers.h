@@ -8,6 +8,7 @@ extern "C" {
 long call_sum(void);
 double call_mix(void);
 int call_format(char* out, unsigned long size);
+int call_hook(void);
 
 #ifdef __cplusplus
 }

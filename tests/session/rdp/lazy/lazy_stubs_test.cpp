@@ -69,6 +69,13 @@ TEST(Present, AFirstVariadicCallKeepsItsArguments)
     EXPECT_EQ(format(), Formatted);
 }
 
+// The library's own call of a function that the program defines reaches the program's, as it
+// would if the program linked the library.
+TEST(Present, AFunctionTheProgramDefinesTakesThePlaceOfTheLibrarys)
+{
+    EXPECT_EQ(call_hook(), 2);
+}
+
 TEST(Present, ThreadsCallingFirstAtOnceAllGetTheirResults)
 {
     constexpr int threads = 8;
