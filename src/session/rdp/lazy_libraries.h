@@ -10,7 +10,7 @@ namespace tclink::lazy {
 // lazy_stubs.py instead of linking the libraries: the program starts without loading them, and
 // they are loaded by name (SONAME) when first needed. The generated assembly defines one such
 // table, laid out as here.
-extern "C" struct StubTable {
+struct StubTable {
     void** slots;                   // where each stub jumps; at first to the resolver
     const char* names;              // the functions' names, each ended by a zero byte
     const unsigned char* libraries; // for each function, the library (index) that defines it
