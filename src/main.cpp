@@ -7,6 +7,7 @@
 #include "platform/services.h"
 #include "platform/start_report.h"
 #include "session/rdp/freerdp_control.h"
+#include "session/rdp/freerdp_loader.h"
 #include "startup/Module1.h"
 #include "update/inet/curl_transfer_control.h"
 
@@ -61,8 +62,13 @@ int main(int argc, char** argv)
         return new tclink::inet::CurlTransferControl(
             [&drives](const QString& windowsPath) { return drives.require(windowsPath); }, parent);
     };
-    tclink::platform::Services services{drives,      boxes, clock, desktop, makeRemoteDesktop,
-                                        makeTransfer};
+    tclink::platform::Services services{drives,
+                                        boxes,
+                                        clock,
+                                        desktop,
+                                        makeRemoteDesktop,
+                                        makeTransfer,
+                                        tclink::rdp::preloadFreeRdp};
 
     tclink::Module1 module(services);
     module.Main();

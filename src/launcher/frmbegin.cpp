@@ -176,6 +176,22 @@ frmbegin::frmbegin(Module1& module) : QWidget(nullptr, Qt::FramelessWindowHint),
     Form_Load();
 }
 
+void frmbegin::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    if (painted_) {
+        return;
+    }
+    painted_ = true;
+    // Once the launcher is on screen, the session's library is readied while the user reads
+    // it, never before: the window comes up as quickly as it can.
+    QTimer::singleShot(0, this, [this] {
+        if (module_.services.prepareRemoteDesktop) {
+            module_.services.prepareRemoteDesktop();
+        }
+    });
+}
+
 void frmbegin::Form_Load()
 {
     CheckConfiguration();

@@ -52,6 +52,9 @@ public:
     QLineEdit* Text1;
     QTimer* Timer1;
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
     void Form_Load();
     void restore();
@@ -60,6 +63,7 @@ private:
     QString readFirstNonBlank(const QString& onD, const QString& onC) const;
 
     Module1& module_;
+    bool painted_ = false;
 };
 
 // The guidance text shown while no machine number is configured.

@@ -28,6 +28,9 @@ struct Services {
     std::function<rdp::RemoteDesktopControl*(QWidget* parent)> makeRemoteDesktop;
     // Creates an Internet transfer control owned by `parent`.
     std::function<inet::InternetTransferControl*(QObject* parent)> makeTransfer;
+    // Readies in the background what the remote-desktop controls need (their library), so that
+    // the session's start does not wait for it; empty when nothing needs it.
+    std::function<void()> prepareRemoteDesktop;
 };
 
 } // namespace tclink::platform

@@ -55,6 +55,14 @@ QString certificateRefused()
            SupportPhone;
 }
 
+// The remote-desktop library cannot be loaded.
+QString clientLibraryMissing()
+{
+    return QStringLiteral("远程桌面组件 FreeRDP 无法载入，程序不能登录。\n"
+                          "请重新安装本程序，或联系售后热线：") +
+           SupportPhone;
+}
+
 QDateTime toMinute(const QDateTime& time)
 {
     return QDateTime(time.date(), QTime(time.time().hour(), time.time().minute()));
@@ -240,6 +248,9 @@ void frmmain::MsTscAx2_OnDisconnected(qint32 discReason)
         module_.services.desktop.endProgram();
     } else if (discReason == rdp::ReasonServerCertificateRefused) {
         tell(certificateRefused());
+        module_.services.desktop.endProgram();
+    } else if (discReason == rdp::ReasonClientLibraryMissing) {
+        tell(clientLibraryMissing());
         module_.services.desktop.endProgram();
     } else if (!probeConnected_) {
         // Failed before it ever reached the server: waiting on would show the connecting

@@ -7,6 +7,7 @@ import unittest
 
 from common import (CONFIGURE, EXIT, PROGRAM, setUpModule,  # noqa: F401
                     store_id, tearDownModule)
+from peers import wait_until  # noqa: E402
 from xdesktop import Desktop  # noqa: E402
 
 SHOTS = os.environ.get("TCLINK_SCREENSHOTS", "")
@@ -39,6 +40,19 @@ class Launcher(unittest.TestCase):
             win = desk.window("^Form2$")
             desk.click(win, *EXIT)
             self.assertEqual(desk.program.wait(timeout=10), 0)
+
+    def test_freerdp_is_loaded_in_the_background_once_the_launcher_is_up(self):
+        # The program starts without FreeRDP and loads it while the user reads the launcher.
+        with Desktop() as desk:
+            store_id(desk)
+            program = desk.start(PROGRAM)
+            desk.window("^Form2$")
+
+            def loaded():
+                with open(f"/proc/{program.pid}/maps") as maps:
+                    return "libfreerdp-client" in maps.read()
+            wait_until(loaded, 10, "FreeRDP's client library loaded")
+            self.assertIsNone(program.poll())
 
 
 if __name__ == "__main__":

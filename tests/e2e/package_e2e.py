@@ -75,6 +75,13 @@ class Package(unittest.TestCase):
                                      capture_output=True, text=True).stdout
         self.assertIn("It installs only updates signed with the packager's key.", description)
 
+    def test_the_package_depends_on_the_freerdp_libraries_the_program_loads(self):
+        # The program does not link them (it loads them when the session starts).
+        depends = subprocess.run(["dpkg-deb", "-f", self.deb, "Depends"], check=True,
+                                 capture_output=True, text=True).stdout
+        for library in ("libfreerdp-client", "libfreerdp", "libwinpr"):
+            self.assertRegex(depends, rf"(^|, ){library}[23]-[23]\b", depends)
+
     def test_menu_entry_icon_and_hardened_program(self):
         subprocess.run(["desktop-file-validate", "/usr/share/applications/tclink.desktop"],
                        check=True)

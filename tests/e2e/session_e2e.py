@@ -2,7 +2,9 @@
 texts, the settings files, the session on screen, the end with the session; the netcom line;
 a closed port; the backup server's notice under a fast clock."""
 
+import glob
 import os
+import shlex
 import time
 import unittest
 
@@ -73,6 +75,28 @@ class Session(unittest.TestCase):
             self.assertEqual(program.wait(timeout=10), 0)
             self.assertEqual(system_file(desk, "id.txt"), ID_LINE)
             self.assertIsNone(system_file(desk, "idbak.aaa"))
+            self.assertIsNone(system_file(desk, "xl.yp"))
+
+    @unittest.skipUnless(os.geteuid() == 0, "hides a library in a mount namespace: needs root")
+    def test_a_freerdp_library_that_cannot_be_loaded_is_told_and_the_program_ends(self):
+        # The program loads FreeRDP once the launcher is up: here its client library reads as
+        # an empty file (in the program's own mount namespace).
+        hidden = sorted({os.path.realpath(path) for path in
+                         glob.glob("/usr/lib/*/libfreerdp-client[23].so.[23]")})
+        mounts = " && ".join(f"mount --bind /dev/null {shlex.quote(path)}" for path in hidden)
+        prefix = ("unshare", "-m", "--propagation", "private", "sh", "-c",
+                  mounts + ' && exec "$@"', "sh")
+        with Desktop() as desk:
+            store_id(desk, ID_LINE)
+            program = desk.start(PROGRAM, extra_env=TRACE, prefix=prefix)
+            desk.click(desk.window("^Form2$"), *LOGIN)
+            box = desk.window("^系统提示$")
+            self.assertEqual(traced(desk, "box"),
+                             ["系统提示 | 远程桌面组件 FreeRDP 无法载入，程序不能登录。"])
+            self.assertRegex(desk.log_text(), r"tclink：无法载入远程桌面组件 FreeRDP（"
+                             r"[^\n]*libfreerdp-client[23]\.so\.[23][^\n]*），程序不能登录。")
+            desk.xdotool("key", "--window", box, "Return")
+            self.assertEqual(program.wait(timeout=10), 0)
             self.assertIsNone(system_file(desk, "xl.yp"))
 
     @unittest.skipUnless(os.path.exists(FAKETIME), "libfaketime is not installed")

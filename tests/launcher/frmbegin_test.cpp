@@ -344,6 +344,21 @@ TEST_F(Launcher, TheWholeGuidanceTextFitsInsideItsFrame)
               9 * QFontMetrics(w.Label5->font()).lineSpacing());
 }
 
+// The session's library is readied once the launcher is on screen: not while it is being
+// built and shown (the start would wait for it), and once only.
+TEST_F(Launcher, ReadiesTheSessionOnceAfterItIsPainted)
+{
+    auto& w = open();
+    EXPECT_EQ(world.remoteDesktopPreparations, 0);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return world.remoteDesktopPreparations == 1; }));
+    w.repaint();
+    w.hide();
+    w.show();
+    QTest::qWait(50);
+    EXPECT_EQ(world.remoteDesktopPreparations, 1);
+}
+
 TEST_F(Launcher, RestoreTakesTheBackupFromWhereItWasFound)
 {
     world.drives.write(QStringLiteral("C:\\WINDOWS\\system\\idbak.aaa"), "5kedomra240815654");

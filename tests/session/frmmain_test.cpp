@@ -169,6 +169,18 @@ TEST_F(Session, AServerCertificateTheBuildDoesNotAcceptIsToldAndEnds)
     }
 }
 
+// The remote-desktop library cannot be loaded: the probe reports it at once; the user is told
+// what to do, and the program ends rather than wait.
+TEST_F(Session, AClientLibraryThatCannotBeLoadedIsToldAndEnds)
+{
+    open();
+    emit probe().OnDisconnected(tclink::rdp::ReasonClientLibraryMissing);
+    EXPECT_EQ(prompts(), std::vector<QString>{QStringLiteral(
+                             "远程桌面组件 FreeRDP 无法载入，程序不能登录。\n请重新安装本程序，"
+                             "或联系售后热线：400-000-0000")});
+    EXPECT_EQ(world.desktop.ends, 1);
+}
+
 TEST_F(Session, WithoutALogonSignalTheSessionIsShownAfterTheWaitAndNothingIsWritten)
 {
     qputenv("TCLINK_TEST_LOGON_WAIT_MS", "1000");

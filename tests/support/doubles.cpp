@@ -114,7 +114,8 @@ TestWorld::TestWorld(bool withDriveD)
                                    [this](QObject* parent) {
                                        transfer = new FakeTransfer(parent);
                                        return transfer;
-                                   }},
+                                   },
+                                   [this] { ++remoteDesktopPreparations; }},
       module(services)
 {
 }

@@ -145,6 +145,7 @@ public:
     std::vector<FakeRemoteDesktop*> controls; // in the order they were created
     // The last one created; the update window owns it, so it is null once the window is gone.
     QPointer<FakeTransfer> transfer;
+    int remoteDesktopPreparations = 0;
     platform::Services services;
     Module1 module;
 };

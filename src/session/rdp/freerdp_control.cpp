@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
@@ -21,6 +22,7 @@
 #include "session/rdp/clipboard_bridge.h"
 #include "session/rdp/config_folder.h"
 #include "session/rdp/freerdp_compat.h"
+#include "session/rdp/freerdp_loader.h"
 #include "session/rdp/freerdp_log.h"
 #include "session/rdp/freerdp_session.h"
 #include "session/rdp/reconnect_notice.h"
@@ -97,6 +99,8 @@ void FreeRdpControl::setClearTextPassword(const QString& password)
 
 QString FreeRdpControl::Version() const
 {
+    if (!loadFreeRdp().empty())
+        return {};
     return QString::fromUtf8(freerdp_get_version_string());
 }
 
@@ -105,6 +109,14 @@ void FreeRdpControl::Connect()
     if (running_)
         return;
     session_.reset();
+    // The libraries are loaded when first needed (or were preloaded): waits for them here.
+    if (const std::string& failure = loadFreeRdp(); !failure.empty()) {
+        std::fputs(freeRdpMissingLine(failure).c_str(), stderr);
+        QMetaObject::invokeMethod(
+            this, [this] { emit OnDisconnected(ReasonClientLibraryMissing); },
+            Qt::QueuedConnection);
+        return;
+    }
 
     FreeRdpSession::Config config;
     config.host = Server.toStdString();

@@ -30,6 +30,9 @@ protected:
 // OnDisconnected's reason when the server's certificate is none of those the program was built
 // to accept (TCLINK_SERVER_CERTIFICATES); not one of the platform control's codes.
 constexpr qint32 ReasonServerCertificateRefused = 0x10001;
+// OnDisconnected's reason when the client library cannot be loaded (it is not installed, or
+// not whole); nothing was sent. Not one of the platform control's codes.
+constexpr qint32 ReasonClientLibraryMissing = 0x10002;
 
 // A remote-desktop client control hosted in a window. The host places it (geometry,
 // visibility), sets its properties, calls Connect and reacts to its events. Connect returns
