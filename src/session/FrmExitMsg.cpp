@@ -93,8 +93,9 @@ void FrmExitMsg::showEvent(QShowEvent* event)
         watchingMinimise_ = true;
         platform::watchMinimiseRequests(this, [this] {
             minimisedSeen_ = false;
-            // Where the window manager minimised the notice without saying so (its state
-            // stays normal), it is mapped again: a newly mapped window comes up on top.
+            // Where no minimised state follows, the window manager minimised the notice
+            // without saying so (weston 14) or ignored the request (weston 10): it is mapped
+            // again, which brings it back on top of the first and costs the second a redraw.
             QTimer::singleShot(500, this, [this] {
                 if (!minimisedSeen_) {
                     hide();
