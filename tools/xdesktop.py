@@ -203,6 +203,11 @@ class WaylandDesktop(Desktop):
                     if k not in ("DISPLAY", "QT_QPA_PLATFORM")}
         self.env.update(XDG_RUNTIME_DIR=runtime, XDG_SESSION_TYPE="wayland",
                         XDG_CURRENT_DESKTOP="GNOME", WAYLAND_DISPLAY="wayland-tclink")
+        # Weston draws the machine's pointer into its picture where the pointer enters its
+        # window (the middle of the screen, where the program centres its windows): it goes to
+        # the bottom right corner before weston is there, so no window sees it move.
+        subprocess.run(["xdotool", "mousemove", str(width - 1), str(height - 1)],
+                       env=self.screen_env, check=True, timeout=10)
         # Weston takes the first X display number whose lock file is free; an X server
         # started elsewhere at the same moment can take it first: weston is tried again.
         log = ""

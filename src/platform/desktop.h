@@ -3,6 +3,7 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 class QWidget;
@@ -74,6 +75,12 @@ void leaveOffTaskbar(QWidget* window);
 // Shows an empty title bar on a shown window whose title is empty (the window system would
 // otherwise show the program's name there).
 void clearWindowTitle(QWidget* window);
+
+// Calls requested whenever some program asks the window manager to minimise the window (the
+// iconify request that goes to the root window, which every X client may watch), as long as
+// the window exists. Some compositors' X window managers (weston's) minimise an X window
+// without changing its state, so the window itself cannot see that it went.
+void watchMinimiseRequests(QWidget* window, std::function<void()> requested);
 
 // The suffix of executable files on this platform.
 #ifdef Q_OS_WIN

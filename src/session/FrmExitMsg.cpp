@@ -89,6 +89,22 @@ void FrmExitMsg::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
     // The window system applies the window's flags when it is shown; the menu goes after that.
     platform::removeWindowMenu(this);
+    if (!watchingMinimise_) {
+        watchingMinimise_ = true;
+        platform::watchMinimiseRequests(this, [this] {
+            minimisedSeen_ = false;
+            // Where no minimised state follows, the window manager minimised the notice
+            // without saying so (weston 14) or ignored the request (weston 10): it is mapped
+            // again, which brings it back on top of the first and costs the second a redraw.
+            QTimer::singleShot(500, this, [this] {
+                if (!minimisedSeen_) {
+                    hide();
+                    show();
+                    raise();
+                }
+            });
+        });
+    }
 }
 
 void FrmExitMsg::changeEvent(QEvent* event)
@@ -97,6 +113,7 @@ void FrmExitMsg::changeEvent(QEvent* event)
     // A window manager may still offer to minimise the notice; it comes straight back, so the
     // countdown stays in sight.
     if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMinimized)) {
+        minimisedSeen_ = true;
         QTimer::singleShot(0, this, [this] {
             setWindowState(windowState() & ~Qt::WindowMinimized);
             show();

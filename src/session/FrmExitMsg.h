@@ -36,6 +36,8 @@ private:
     void Form_Load();
 
     Module1& module_;
+    bool watchingMinimise_ = false;
+    bool minimisedSeen_ = false; // the window manager said it minimised the notice
 };
 
 } // namespace tclink::session

@@ -5,6 +5,7 @@ a closed port; the backup server's notice under a fast clock."""
 import glob
 import os
 import shlex
+import subprocess
 import time
 import unittest
 
@@ -129,10 +130,22 @@ class Session(unittest.TestCase):
             desk.xdotool("key", "--window", notice, "alt+F4")
             time.sleep(1)
             self.assertIn(notice, desk.xdotool("search", "--onlyvisible", "--name", "备用服务器提示"))
-            # The window manager offers to minimise it; it comes straight back.
+            # The window manager offers to minimise it; it comes straight back, mapped once
+            # (the window manager said it minimised it, so the notice is not mapped anew).
+            events = os.path.join(desk.work, "xev.txt")
+            with open(events, "w") as out:
+                xev = subprocess.Popen(["xev", "-id", notice, "-event", "structure"],
+                                       env=desk.env, stdout=out)
+            desk.procs.append(xev)
+            time.sleep(0.5)
             desk.xdotool("windowminimize", "--sync", notice)
             wait_until(lambda: "_NET_WM_STATE_HIDDEN" not in desk.x_client(
                 "xprop", "-id", notice, "_NET_WM_STATE"), 5, "the notice back on screen")
+            time.sleep(1)
+            with open(events) as f:
+                maps = [line.split()[0] for line in f
+                        if line.startswith(("MapNotify ", "UnmapNotify "))]
+            self.assertEqual(maps, ["UnmapNotify", "MapNotify"])
             self.assertIn(notice, desk.xdotool("search", "--onlyvisible", "--name", "备用服务器提示"))
             self.assertIsNone(program.poll())
             self.assertEqual(len(server.events("login")), 1)  # no second connection

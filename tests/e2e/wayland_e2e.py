@@ -140,7 +140,8 @@ class Wayland(unittest.TestCase):
             desk.xdotool("windowminimize", notice)
             time.sleep(1.5)
             self.assertTrue(on_screen(desk, notice, "wayland-notice-minimised.png"),
-                            "the notice is gone")
+                            "the notice is gone: " + desk.x_client(
+                                "xprop", "-id", notice, "WM_STATE", "_NET_WM_STATE"))
 
             # CapsLock goes off while the notice has the keyboard; the session, switched to
             # with weston's Super+Tab, gets the focus back and tells the server.
