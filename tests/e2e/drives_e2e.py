@@ -7,6 +7,7 @@ import grp
 import hashlib
 import os
 import pwd
+import shutil
 import stat
 import time
 import unittest
@@ -181,9 +182,15 @@ class UnwritableHome(unittest.TestCase):
             env = {**TRACE, "HOME": home, "XDG_CONFIG_HOME": os.path.join(home, ".config"),
                    "XDG_DATA_HOME": os.path.join(home, ".local", "share"),
                    "XDG_RUNTIME_DIR": runtime}
-            prefix = ()
+            program, prefix = PROGRAM, ()
             if os.geteuid() == 0:  # root writes anywhere: the program runs as nobody
                 os.chmod(desk.work, 0o755)
+                # from a copy: the build may lie where nobody cannot go (a tree under /root)
+                program = os.path.join(desk.work, "bin", "tclink")
+                os.makedirs(os.path.dirname(program))
+                os.chmod(os.path.dirname(program), 0o755)
+                shutil.copy(PROGRAM, program)
+                os.chmod(program, 0o755)
                 nobody = pwd.getpwnam("nobody").pw_uid
                 for folder, _, _ in os.walk(desk.drive_c):
                     os.chown(folder, nobody, grp.getgrnam("nogroup").gr_gid)
@@ -191,7 +198,7 @@ class UnwritableHome(unittest.TestCase):
                 os.chown(runtime, nobody, -1)
                 prefix = ("runuser", "-u", "nobody", "--", "env", f"HOME={home}")
             os.chmod(home, 0o555)
-            desk.start(PROGRAM, extra_env=env, prefix=prefix)
+            desk.start(program, extra_env=env, prefix=prefix)
             desk.click(desk.window("^Form2$"), *LOGIN)
             wait_until(lambda: desk.drive_file("C", "WINDOWS", "system", "xl.yp") == b"1", 30,
                        "the completed login")

@@ -71,7 +71,7 @@ TEST_F(Launcher, NewInstallationAsksForTheMachineNumberAndFocusesTheEntryBox)
     EXPECT_EQ(w.size(), QSize(500, 299));
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), w.Text1, 700);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == w.Text1; }, 700));
 }
 
 TEST_F(Launcher, ConfiguresExactlyThreeCharactersAndStoresThemAsTyped)
@@ -129,7 +129,7 @@ TEST_F(Launcher, RestoreQuestionYesRestoresAndNoUsesTheTypedText)
     EXPECT_EQ(world.boxes.shown[0].defaultButton, Answer::Yes);
     EXPECT_EQ(world.drives.read(IdOnD), QByteArray("5kedomra240815321"));
     EXPECT_TRUE(w.Timer1->isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(configuredFace(w), 700);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return configuredFace(w); }, 700));
     EXPECT_EQ(w.Label1->text(), QStringLiteral("机器编号：321"));
 
     // No: the typed text is checked and stored; a wrong length only warns.
@@ -154,9 +154,9 @@ TEST_F(Launcher, TheFaceFollowsTheIdFileWithinHalfASecond)
     auto& w = open();
     EXPECT_TRUE(configuredFace(w));
     world.drives.write(IdOnD, "   ");
-    QTRY_VERIFY_WITH_TIMEOUT(unconfiguredFace(w), 700);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return unconfiguredFace(w); }, 700));
     world.drives.write(IdOnC, "5kedomra240815x"); // C: is looked at when D: is blank
-    QTRY_VERIFY_WITH_TIMEOUT(configuredFace(w), 700);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return configuredFace(w); }, 700));
     EXPECT_EQ(w.Label1->text(), QStringLiteral("机器编号：15x"));
 }
 
@@ -194,7 +194,7 @@ TEST_F(LauncherLogin, NormalLoginFillsTheStateOpensTheSessionAndCloses)
     EXPECT_FALSE(world.module.BackupLoginTime.isValid());
     ASSERT_NE(world.module.frmmain(), nullptr);
     EXPECT_TRUE(world.module.frmmain()->isVisible());
-    QTRY_VERIFY(launcher.isNull());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return launcher.isNull(); }, 5000));
 }
 
 TEST_F(LauncherLogin, BackupServerQuestion)
@@ -316,7 +316,7 @@ TEST_F(Launcher, ReturnInTheEntryBoxConfigures)
     auto& w = open();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
-    QTRY_COMPARE_WITH_TIMEOUT(QApplication::focusWidget(), w.Text1, 700);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == w.Text1; }, 700));
     QTest::keyClicks(w.Text1, "12");
     QTest::keyClick(w.Text1, Qt::Key_Return);
     ASSERT_EQ(world.boxes.shown.size(), 1u);
@@ -367,6 +367,6 @@ TEST_F(Launcher, RestoreTakesTheBackupFromWhereItWasFound)
     ASSERT_FALSE(w.Command4->isHidden());
     w.Command4_Click();
     EXPECT_EQ(world.drives.read(IdOnD), QByteArray("5kedomra240815654"));
-    QTRY_VERIFY_WITH_TIMEOUT(configuredFace(w), 700);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return configuredFace(w); }, 700));
     EXPECT_EQ(w.Label1->text(), QStringLiteral("机器编号：654"));
 }

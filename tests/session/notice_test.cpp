@@ -13,9 +13,10 @@ TEST(Notice, AMinimisedNoticeComesStraightBackWithItsCountdown)
     auto& notice = world.module.showFrmExitMsg();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&notice));
     notice.setWindowState(Qt::WindowMinimized);
-    QTRY_VERIFY_WITH_TIMEOUT(!(notice.windowState() & Qt::WindowMinimized), 1000);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !(notice.windowState() & Qt::WindowMinimized); }, 1000));
     EXPECT_TRUE(notice.isVisible());
     EXPECT_TRUE(notice.Timer1->isActive());
     notice.showMinimized();
-    QTRY_VERIFY_WITH_TIMEOUT(!notice.isMinimized() && notice.isVisible(), 1000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !notice.isMinimized() && notice.isVisible(); }, 1000));
 }

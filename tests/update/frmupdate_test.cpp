@@ -70,7 +70,7 @@ TEST_F(Update, AsksTheLinesServerAndOpensTheLauncherWhenNothingIsNewer)
         EXPECT_EQ(fresh.transfer->Protocol, tclink::inet::icHTTP);
         EXPECT_TRUE(fresh.boxes.shown.empty());
         EXPECT_NE(fresh.module.frmbegin(), nullptr);
-        QTRY_COMPARE(fresh.module.frmupdate(), nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return fresh.module.frmupdate() == nullptr; }, 5000));
     }
 }
 
@@ -115,15 +115,16 @@ TEST_F(Update, TheCheckStartsOnceTheWindowIsDrawnWithoutBeingActivated)
     EXPECT_TRUE(filter.drawn);
     EXPECT_FALSE(filter.checkedBeforeDrawn);
     EXPECT_TRUE(world.boxes.shown.empty());
-    QTRY_COMPARE(world.module.frmupdate(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return world.module.frmupdate() == nullptr; }, 5000));
 }
 
 TEST_F(Update, TheCheckRunsOnce)
 {
     world.boxes.answers = {Answer::No};
     open("1");
-    QTRY_COMPARE(world.boxes.shown.size(), 1u); // asked once the window is drawn
-    QTRY_COMPARE(world.module.frmupdate(), nullptr);
+    // Asked once the window is drawn.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return world.boxes.shown.size() == 1u; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return world.module.frmupdate() == nullptr; }, 5000));
     EXPECT_NE(world.module.frmbegin(), nullptr);
     EXPECT_EQ(world.boxes.shown.size(), 1u);
 }
@@ -137,7 +138,7 @@ TEST_F(Update, AnActivationAfterTheCheckDoesNothing)
     w.Form_Activate();
     EXPECT_EQ(world.transfer->openedUrls.size(), 1u);
     EXPECT_EQ(world.boxes.shown.size(), 1u);
-    QTRY_COMPARE(world.module.frmupdate(), nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return world.module.frmupdate() == nullptr; }, 5000));
 }
 
 TEST_F(Update, ANewerRevisionIsOfferedAndNoOpensTheLauncher)

@@ -1,8 +1,8 @@
 #include <QStandardPaths>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -25,8 +25,10 @@ constexpr int rate = 44100;
 // nothing loud was recorded.
 double toneFrequency(const QByteArray& raw)
 {
+    // Decoded sample by sample: the recording is little-endian whatever this machine's order.
     std::vector<qint16> samples(static_cast<std::size_t>(raw.size() / 2));
-    std::memcpy(samples.data(), raw.constData(), samples.size() * 2);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = qFromLittleEndian<qint16>(raw.constData() + 2 * i);
     const auto count = static_cast<qsizetype>(samples.size());
     constexpr int loud = 3000;
     qsizetype first = 0;
