@@ -43,6 +43,26 @@ protected:
         ASSERT_TRUE(server.start(endpoint, extra)) << "demo server did not become ready";
     }
 
+    // The server drops the link 1.5 s after the login. With the reconnection notice up, this
+    // thread (the user interface) is held until the server has logged the client on again, so
+    // that the news of it waits in the queue.
+    void holdUntilLoggedOnAgain(ReconnectNotice*& notice)
+    {
+        startServer({"--drop-after-ms", "1500"});
+        control->Connect();
+        ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
+        notice = control->findChild<ReconnectNotice*>();
+        ASSERT_TRUE(notice);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 1500 + 2000));
+        QElapsedTimer waited;
+        waited.start();
+        while (server.events("cookie").size() < 2 && waited.elapsed() < 10000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_EQ(server.events("cookie").size(), 2);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ASSERT_FALSE(notice->isHidden());
+    }
+
     DemoServer server;
     QTemporaryDir drive; // C:, shared when RedirectDrives is set
     std::unique_ptr<FreeRdpControl> control;
@@ -258,21 +278,8 @@ TEST_F(DemoServerTest, DroppedConnectionIsNoticedAtOnceAndLoggedOnAgain)
 // session ends as any end of the session does, and nothing of it stays behind.
 TEST_F(DemoServerTest, QuittingJustAsTheSessionComesBackEndsIt)
 {
-    startServer({"--drop-after-ms", "1500"});
-    control->Connect();
-    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
-    auto* notice = control->findChild<ReconnectNotice*>();
-    ASSERT_TRUE(notice);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 1500 + 2000));
-    // The user interface is held up until the server has logged the client on again: the
-    // news of it waits in the queue when the button is clicked.
-    QElapsedTimer waited;
-    waited.start();
-    while (server.events("cookie").size() < 2 && waited.elapsed() < 10000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_EQ(server.events("cookie").size(), 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    ASSERT_FALSE(notice->isHidden());
+    ReconnectNotice* notice = nullptr;
+    ASSERT_NO_FATAL_FAILURE(holdUntilLoggedOnAgain(notice));
     notice->quitButton()->click();
     ASSERT_TRUE(log->waitFor("OnDisconnected", 5000));
     EXPECT_EQ(log->reason, 1); // a local end, with no message
@@ -287,19 +294,10 @@ TEST_F(DemoServerTest, QuittingJustAsTheSessionComesBackEndsIt)
 // between) still ends the session at its release.
 TEST_F(DemoServerTest, APressOnQuitThatOutlastsTheNoticeStillEndsTheSession)
 {
-    startServer({"--drop-after-ms", "1500"});
     control->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(control.get()));
-    control->Connect();
-    ASSERT_TRUE(log->waitFor("OnLoginComplete", 10000));
-    auto* notice = control->findChild<ReconnectNotice*>();
-    ASSERT_TRUE(notice);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 1500 + 2000));
-    QElapsedTimer waited;
-    waited.start();
-    while (server.events("cookie").size() < 2 && waited.elapsed() < 10000)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_FALSE(notice->isHidden());
+    ReconnectNotice* notice = nullptr;
+    ASSERT_NO_FATAL_FAILURE(holdUntilLoggedOnAgain(notice));
     const QPushButton* quit = notice->quitButton();
     const QPoint at = quit->mapTo(control.get(), quit->rect().center());
     QTest::mousePress(control->windowHandle(), Qt::LeftButton, {}, at);
