@@ -6,6 +6,7 @@ import os
 import re
 import shutil
 import signal
+import sys
 import subprocess
 import tempfile
 import time
@@ -181,7 +182,13 @@ class Desktop:
     def __enter__(self):
         return self
 
-    def __exit__(self, *exc):
+    def __exit__(self, exc_type, *exc):
+        # A failure inside the block: the end of the program's log goes with the report,
+        # as the work folder goes away.
+        if exc_type is not None and self.program is not None:
+            lines = self.log_text().splitlines()[-60:]
+            print("--- the end of the program's log ---", *lines, "---", sep="\n",
+                  file=sys.stderr)
         self.close()
 
 

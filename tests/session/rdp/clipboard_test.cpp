@@ -257,10 +257,12 @@ TEST_F(ClipboardSessionTest, AfterTheLinkCameBackCopyingWorksBothWaysAgain)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !notice->isHidden(); }, 5000));
     clipboard->setText(QStringLiteral("本地"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return notice->isHidden(); }, 10000));
+    // On a busy machine an attempt may fail after the server took it up: the one that
+    // succeeded is the last.
     const auto resumed = server.events("resume");
-    ASSERT_EQ(resumed.size(), 1);
-    EXPECT_EQ(resumed[0]["ok"], "1");
-    EXPECT_EQ(resumed[0]["clipboard"], QStringLiteral("之前")); // kept by the session
+    ASSERT_FALSE(resumed.isEmpty());
+    EXPECT_EQ(resumed.last()["ok"], "1");
+    EXPECT_EQ(resumed.last()["clipboard"], QStringLiteral("之前")); // kept by the session
     // What was copied here while away is announced once back, and the server's offer comes
     // here again.
     ASSERT_TRUE(QTest::qWaitFor([&] { return texts().size() == 2; }, 5000));
