@@ -428,6 +428,7 @@ void Session::resume()
         keyboard_ = parked->second.keyboard;
         view_.input = keyboard_.view();
         clipboardText_ = parked->second.clipboardText;
+        arcRandom_ = parked->second.arcRandom; // the session's cookie holds until a new one
         resumed_ = true;
         parkedSessions.erase(parked);
     }
@@ -730,8 +731,9 @@ void Session::finish()
     if (loggedOn_) {
         reportLogin();
     }
-    // A connection that failed (the client's or the server's end of it) leaves the session.
-    if ((*end_ == End::Client || *end_ == End::Drop) && loginOk_ && arcRandom_) {
+    // A connection that failed (the client's or the server's end of it) leaves the session,
+    // also one that took a session up again and failed before its login was through.
+    if ((*end_ == End::Client || *end_ == End::Drop) && (loginOk_ || resumed_) && arcRandom_) {
         clipboard_.reset(); // its thread writes no more
         std::lock_guard lock(parkedMutex);
         parkedSessions[UINT32(id_)] = ParkedSession{id_, *arcRandom_, keyboard_, clipboardText_};
