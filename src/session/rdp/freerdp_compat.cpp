@@ -22,6 +22,9 @@
 #include <freerdp/transport_io.h>
 #include <winpr/input.h>
 #else
+#include <chrono>
+#include <thread>
+
 #include <dlfcn.h>
 #include <poll.h>
 #include <winpr/synch.h>
@@ -345,7 +348,10 @@ extern "C" int WSAEventSelect(SOCKET s, WSAEVENT hEventObject, LONG lNetworkEven
 // FreeRDP 2 polls the socket every 100 ms while it activates a connection (Sleep(100) between
 // reads), which puts most of a second into every connect. This definition takes the place of
 // WinPR's Sleep in the process: on a thread that is connecting, it returns as soon as the
-// server's data arrives or the connection is aborted; everywhere else it sleeps as WinPR's.
+// server's data arrives or the connection is aborted; everywhere else it sleeps as WinPR's
+// Sleep does. (Not through SleepEx: on a thread WinPR did not start, WinPR's SleepEx returns at
+// once, and a loop that waits in steps of Sleep(100), such as the wait for the next activation
+// after a server's Deactivate All, then gives up before the server's next PDU arrives.)
 extern "C" VOID Sleep(DWORD dwMilliseconds)
 {
     using namespace tclink::rdp::compat;
@@ -357,7 +363,7 @@ extern "C" VOID Sleep(DWORD dwMilliseconds)
         poll(fds, n, static_cast<int>(dwMilliseconds));
         return;
     }
-    SleepEx(dwMilliseconds, FALSE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 
 namespace tclink::rdp::compat {

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <freerdp/version.h>
+#include <winpr/synch.h>
+#include <winpr/thread.h>
 
 #include <QByteArray>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -221,3 +224,25 @@ TEST(Abort, FromAnotherThreadWhileTheConnectionIsTornDownIsSafe)
 
 } // namespace
 } // namespace tclink::rdp::test
+
+#if FREERDP_VERSION_MAJOR < 3
+// The program's Sleep stands in for WinPR's in the whole process. Outside a connect it must
+// sleep as long as asked on any thread, also one WinPR did not start once WinPR keeps a thread
+// list: FreeRDP waits for a server's next activation in steps of Sleep(100), and a Sleep that
+// returns at once gives up on it before the server's goodbye arrives.
+TEST(Sleep, SleepsAsLongAsAskedOnAThreadWinPRDidNotStart)
+{
+    HANDLE started = CreateThread(
+        nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    ASSERT_NE(started, nullptr);
+    WaitForSingleObject(started, INFINITE);
+    CloseHandle(started);
+    std::chrono::steady_clock::duration slept{};
+    std::thread([&] {
+        const auto before = std::chrono::steady_clock::now();
+        Sleep(200);
+        slept = std::chrono::steady_clock::now() - before;
+    }).join();
+    EXPECT_GE(slept, std::chrono::milliseconds(190));
+}
+#endif
