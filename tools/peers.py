@@ -1,6 +1,8 @@
 """Test and demo peers run as child processes: each starts, reports when it is ready, and is
 ended by its process id."""
 
+import importlib.machinery
+import importlib.util
 import os
 import shutil
 import signal
@@ -125,3 +127,13 @@ def wait_until(predicate, timeout, what):
             return value
         time.sleep(0.1)
     raise AssertionError(f"timed out waiting for {what}")
+
+
+def load_bench(name):
+    """A benchmark script of tools/bench (it has no .py ending) as a module, for its parts."""
+    path = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bench", name)
+    loader = importlib.machinery.SourceFileLoader("tclink_bench_" + name, path)
+    spec = importlib.util.spec_from_loader(loader.name, loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
