@@ -18,6 +18,8 @@ QString freerdpConfigFolder()
     if (runtime.isEmpty())
         return preferred;
     const QString fallback = runtime + "/tclink-freerdp";
+    // Made here: FreeRDP 3 makes the folder only when it first stores a licence.
+    QDir().mkpath(fallback);
     qCWarning(lcRdp).noquote() << "cannot write" << preferred << "- FreeRDP's files go to"
                                << fallback;
     return fallback;
