@@ -140,7 +140,9 @@ class Desktop:
                     time.sleep(0.3)
                 return window
             time.sleep(0.1)
-        raise AssertionError(f"no window named {name!r}")
+        shown = [self.xdotool("getwindowname", window) for window in
+                 self.xdotool("search", "--onlyvisible", "--name", ".").split()]
+        raise AssertionError(f"no window named {name!r} after {timeout} s; shown: {shown}")
 
     def click(self, window, x, y):
         self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")
