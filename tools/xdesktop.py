@@ -64,6 +64,8 @@ class Desktop:
         fonts = os.path.join(self.work, "fonts.conf")
         fonts_without_old_alias(fonts)
         self.env["FONTCONFIG_FILE"] = fonts
+        # The program's configuration folder (FreeRDP's files) goes with the work folder.
+        self.env["XDG_CONFIG_HOME"] = os.path.join(self.work, "config")
         # Programs started before the window manager is up may never be mapped. On a busy
         # machine openbox now and then ends before it has taken the display: it gets a second go.
         for attempt in (1, 2):

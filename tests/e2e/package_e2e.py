@@ -68,7 +68,8 @@ class Package(unittest.TestCase):
     def start(self):
         """/usr/bin/tclink as the normal user, with a home of its own and its default drives."""
         return self.desk.start("/usr/bin/tclink", temporary_drives=False, extra_env=TRACE,
-                               prefix=("runuser", "-u", USER, "--", "env", f"HOME={self.home}"))
+                               prefix=("runuser", "-u", USER, "--", "env", "-u", "XDG_CONFIG_HOME",
+                                       f"HOME={self.home}"))
 
     def test_the_description_says_updates_are_signed(self):
         description = subprocess.run(["dpkg-deb", "-f", self.deb, "Description"], check=True,
