@@ -47,7 +47,11 @@ def headless():
     with Desktop() as desk:
         # What the program says goes to its log, which a failure prints.
         program = desk.start(PROGRAM, extra_env={"QT_LOGGING_RULES": "tclink.*=true"})
-        launcher = desk.window("^Form2$")
+        # The first start on a fresh machine, right after the build, reads everything from
+        # disk: it is given a minute, and the time it took is printed.
+        started = time.monotonic()
+        launcher = desk.window("^Form2$", timeout=60)
+        print(f"launcher up after {time.monotonic() - started:.1f} s")
         time.sleep(0.7)
         desk.screenshot(os.path.join(shots, "launcher.png"))
         desk.type(launcher, "001")
