@@ -64,6 +64,19 @@ protected:
         return names;
     }
 
+    // For a failure's message: the session's markers and the end of each of xrdp's logs.
+    QString serverReport() const
+    {
+        QString report =
+            "markers: " + QDir(state->filePath("markers")).entryList(QDir::Files).join(' ');
+        for (const QString& name : QDir(state->filePath("logs")).entryList(QDir::Files)) {
+            QFile file(state->filePath("logs/" + name));
+            if (file.open(QIODevice::ReadOnly))
+                report += "\n===== " + name + "\n" + QString::fromUtf8(file.readAll().right(3000));
+        }
+        return report;
+    }
+
     static inline QTemporaryDir* state = nullptr;
     static inline bool started = false;
     FreeRdpControl control;
@@ -123,20 +136,36 @@ TEST_F(XrdpTest, StartProgramRunsTheLoginCompletesAndTheProgramsEndEndsTheSessio
     QFile::remove(stop.fileName());
 }
 
+// The part of a pointer picture that is drawn.
+QRect opaqueArea(const QImage& image)
+{
+    QRect opaque;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0)
+                opaque |= QRect(x, y, 1, 1);
+    return opaque;
+}
+
 // Whether a pointer picture is an I-beam: a tall, narrow bar (X's is 8 x 14 pixels with its
 // outline; its arrow is 11 wide, its cross 5 tall).
 bool isIBeam(const QCursor& cursor)
 {
     if (cursor.shape() != Qt::BitmapCursor)
         return false;
-    const QImage image = cursor.pixmap().toImage();
-    QRect opaque;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) > 0)
-                opaque |= QRect(x, y, 1, 1);
+    const QRect opaque = opaqueArea(cursor.pixmap().toImage());
     return opaque.height() >= 12 && opaque.width() <= 9 &&
            2 * opaque.height() >= 3 * opaque.width();
+}
+
+std::string describe(const QCursor& cursor)
+{
+    if (cursor.shape() != Qt::BitmapCursor)
+        return "shape " + std::to_string(cursor.shape());
+    const QImage image = cursor.pixmap().toImage();
+    const QRect opaque = opaqueArea(image);
+    return "a picture of " + std::to_string(image.width()) + "x" + std::to_string(image.height()) +
+           ", drawn " + std::to_string(opaque.width()) + "x" + std::to_string(opaque.height());
 }
 
 TEST_F(XrdpTest, ThePointerOverATextAreaIsItsIBeam)
@@ -155,15 +184,21 @@ TEST_F(XrdpTest, ThePointerOverATextAreaIsItsIBeam)
                          Qt::NoButton, Qt::NoModifier);
         QCoreApplication::sendEvent(&control, &move);
     };
-    // Again and again while the session's programs start.
+    // Again and again while the session's programs start, each time from outside the text
+    // area: xrdp 0.10 drops the pointer picture that comes with the session's first picture,
+    // so a pointer that is already over xterm when xrdp joins the session (xterm covers the
+    // middle, where X puts it) stays xrdp's own dot until the pointer changes.
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
+            moveTo({700, 550});
+            QTest::qWait(100);
             moveTo({60, 60});
             QTest::qWait(100);
             return isIBeam(control.cursor());
         },
         20000))
-        << "no I-beam over the text area";
+        << "no I-beam over the text area; the pointer: " << describe(control.cursor()) << "\n"
+        << serverReport().toStdString();
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             moveTo({700, 550});
