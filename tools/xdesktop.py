@@ -43,6 +43,29 @@ def stop_process(proc):
             proc.wait()
 
 
+def thread_report(pid):
+    """Where each thread of a running process is: its backtrace where elfutils' eu-stack is
+    installed (tools/deps --tests brings it), else its name and the kernel's wait channel."""
+    try:
+        stacks = subprocess.run(["eu-stack", "-p", pid], capture_output=True, text=True,
+                                timeout=30, env=dict(os.environ, DEBUGINFOD_URLS=""))
+        if stacks.returncode == 0 and stacks.stdout.strip():
+            return stacks.stdout
+    except (OSError, subprocess.TimeoutExpired):
+        pass
+    lines = []
+    for tid in sorted(os.listdir(f"/proc/{pid}/task"), key=int):
+        fields = []
+        for name in ("comm", "wchan"):
+            try:
+                with open(f"/proc/{pid}/task/{tid}/{name}") as f:
+                    fields.append(f.read().strip())
+            except OSError:
+                fields.append("?")
+        lines.append(f"thread {tid} ({fields[0]}) waits in {fields[1] or 'nothing: it runs'}")
+    return "\n".join(lines)
+
+
 class Desktop:
     def __init__(self, width=1280, height=800):
         self.work = tempfile.mkdtemp(prefix="tclink-e2e-")
@@ -142,9 +165,20 @@ class Desktop:
                     time.sleep(0.3)
                 return window
             time.sleep(0.1)
-        shown = [self.xdotool("getwindowname", window) for window in
-                 self.xdotool("search", "--onlyvisible", "--name", ".").split()]
-        raise AssertionError(f"no window named {name!r} after {timeout} s; shown: {shown}")
+        message = (f"no window named {name!r} after {timeout} s; shown: "
+                   f"{self._window_names('--onlyvisible', '--name', '.')}")
+        if self.program is not None and self.program.poll() is None:
+            pid = str(self.program.pid)
+            message += (f"\nthe program's windows, shown or not: "
+                        f"{self._window_names('--pid', pid)}\n"
+                        f"where the program's threads are:\n{thread_report(pid)}")
+        elif self.program is not None:
+            message += f"\nthe program has ended ({self.program.returncode})"
+        raise AssertionError(message)
+
+    def _window_names(self, *search):
+        return [self.xdotool("getwindowname", window)
+                for window in self.xdotool("search", *search).split()]
 
     def click(self, window, x, y):
         self.xdotool("mousemove", "--window", window, str(x), str(y), "click", "1")

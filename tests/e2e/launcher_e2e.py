@@ -54,6 +54,20 @@ class Launcher(unittest.TestCase):
             wait_until(loaded, 10, "FreeRDP's client library loaded")
             self.assertIsNone(program.poll())
 
+    def test_a_window_that_does_not_come_is_reported_with_where_the_program_waits(self):
+        # What a test that gives up on a window prints: the program's own windows, and where
+        # each of its threads is (eu-stack's backtraces, which tools/deps installs).
+        with Desktop() as desk:
+            store_id(desk)
+            program = desk.start(PROGRAM)
+            desk.window("^Form2$")
+            with self.assertRaises(AssertionError) as caught:
+                desk.window("^no such window$", timeout=1)
+            report = str(caught.exception)
+            self.assertRegex(report, r"the program's windows, shown or not: \[.*'Form2'")
+            self.assertRegex(report, rf"TID {program.pid}:\n#0 ")
+            self.assertIsNone(program.poll())
+
 
 if __name__ == "__main__":
     unittest.main()
