@@ -45,7 +45,7 @@ def stop_process(proc):
 
 def thread_report(pid):
     """Where each thread of a running process is: its backtrace where elfutils' eu-stack is
-    installed (tools/deps --tests brings it), else its name and the kernel's wait channel."""
+    installed (tools/deps --tests brings it), else its name, state and system call."""
     try:
         stacks = subprocess.run(["eu-stack", "-p", pid], capture_output=True, text=True,
                                 timeout=30, env=dict(os.environ, DEBUGINFOD_URLS=""))
@@ -53,16 +53,18 @@ def thread_report(pid):
             return stacks.stdout
     except (OSError, subprocess.TimeoutExpired):
         pass
+
+    def read(tid, name):
+        try:
+            with open(f"/proc/{pid}/task/{tid}/{name}") as f:
+                return f.read().strip()
+        except OSError:
+            return "?"
     lines = []
     for tid in sorted(os.listdir(f"/proc/{pid}/task"), key=int):
-        fields = []
-        for name in ("comm", "wchan"):
-            try:
-                with open(f"/proc/{pid}/task/{tid}/{name}") as f:
-                    fields.append(f.read().strip())
-            except OSError:
-                fields.append("?")
-        lines.append(f"thread {tid} ({fields[0]}) waits in {fields[1] or 'nothing: it runs'}")
+        state = read(tid, "stat").rpartition(")")[2].split()[:1] or ["?"]
+        lines.append(f"thread {tid} ({read(tid, 'comm')}): state {state[0]}, "
+                     f"system call {read(tid, 'syscall').split()[0]}")
     return "\n".join(lines)
 
 
@@ -91,16 +93,20 @@ class Desktop:
         self.env["XDG_CONFIG_HOME"] = os.path.join(self.work, "config")
         # Programs started before the window manager is up may never be mapped. On a busy
         # machine openbox now and then ends before it has taken the display: it gets a second go.
+        # What it says goes to a log in the work folder, which a failure prints.
+        self.window_manager_log = os.path.join(self.work, "openbox.log")
         for attempt in (1, 2):
-            openbox = subprocess.Popen(["openbox"], env=self.env, stdout=subprocess.DEVNULL,
-                                       stderr=subprocess.DEVNULL)
+            with open(self.window_manager_log, "ab") as log:
+                openbox = subprocess.Popen(["openbox"], env=self.env, stdout=log,
+                                           stderr=subprocess.STDOUT)
             self.procs.append(openbox)
             deadline = time.monotonic() + 10
             while not self._window_manager_up() and openbox.poll() is None:
                 if time.monotonic() > deadline:
                     break
                 time.sleep(0.05)
-            if self._window_manager_up():
+            if self._window_manager_up() and openbox.poll() is None:
+                self.window_manager = openbox
                 break
             stop_process(openbox)
             if attempt == 2:
@@ -112,13 +118,21 @@ class Desktop:
         self.program = None
 
     def _window_manager_up(self):
-        # Bounded: an X server that stops answering must not hang the test.
-        try:
-            return "window id" in subprocess.run(
-                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=self.env,
-                capture_output=True, text=True, timeout=5).stdout
-        except subprocess.TimeoutExpired:
-            return False
+        """Whether a window manager runs: the root names its check window, and that window,
+        which goes with the window manager, names itself (the root's word alone outlives a
+        window manager that has ended)."""
+        def check_window(*where):
+            # Bounded: an X server that stops answering must not hang the test.
+            try:
+                out = subprocess.run(["xprop", *where, "_NET_SUPPORTING_WM_CHECK"],
+                                     env=self.env, capture_output=True, text=True,
+                                     timeout=5).stdout
+            except subprocess.TimeoutExpired:
+                return None
+            return out.split()[-1] if "window id" in out else None
+
+        window = check_window("-root")
+        return window is not None and check_window("-id", window) == window
 
     def start(self, program, drive_d=False, extra_env=None, prefix=(), temporary_drives=True):
         """Starts the program on this display, with temporary drives unless told otherwise;
@@ -174,6 +188,11 @@ class Desktop:
                         f"where the program's threads are:\n{thread_report(pid)}")
         elif self.program is not None:
             message += f"\nthe program has ended ({self.program.returncode})"
+        if self.window_manager.poll() is not None:
+            # Windows the program asked for while openbox was there may never have been shown.
+            with open(self.window_manager_log, errors="replace") as log:
+                message += (f"\nthe window manager has ended ({self.window_manager.returncode});"
+                            f" its log:\n{log.read()[-2000:]}")
         raise AssertionError(message)
 
     def _window_names(self, *search):

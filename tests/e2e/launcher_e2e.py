@@ -66,7 +66,17 @@ class Launcher(unittest.TestCase):
             report = str(caught.exception)
             self.assertRegex(report, r"the program's windows, shown or not: \[.*'Form2'")
             self.assertRegex(report, rf"TID {program.pid}:\n#0 ")
+            self.assertNotIn("window manager", report)
             self.assertIsNone(program.poll())
+            # A window manager that has gone is said: windows asked for while it was there may
+            # never have been put on screen. Killed, openbox leaves its word on the root.
+            desk.window_manager.kill()
+            desk.window_manager.wait(timeout=10)
+            self.assertIn("window id", desk.x_client("xprop", "-root", "_NET_SUPPORTING_WM_CHECK"))
+            self.assertFalse(desk._window_manager_up())
+            with self.assertRaises(AssertionError) as caught:
+                desk.window("^no such window$", timeout=1)
+            self.assertIn("the window manager has ended", str(caught.exception))
 
 
 if __name__ == "__main__":
