@@ -187,14 +187,27 @@ bool frmupdate::event(QEvent* event)
     const bool handled = QWidget::event(event);
     // The check blocks the window: it starts once the window has been drawn with its text,
     // right after that drawing has gone out, whether or not the window manager activates it.
-    if (event->type() == QEvent::Paint && !checkScheduled_) {
-        checkScheduled_ = true;
-        QTimer::singleShot(0, this, [this] {
-            QGuiApplication::sync();
-            Form_Activate();
-        });
+    // A window that is never drawn does not hold the program up: a window manager that ended
+    // after it had taken the window's map request never puts it on screen. Then the check
+    // starts a few seconds after the window was shown, and the launcher comes up by itself.
+    if (event->type() == QEvent::Paint) {
+        scheduleCheck();
+    } else if (event->type() == QEvent::Show) {
+        QTimer::singleShot(CheckWithoutDrawingMs, this, &frmupdate::scheduleCheck);
     }
     return handled;
+}
+
+void frmupdate::scheduleCheck()
+{
+    if (checkScheduled_) {
+        return;
+    }
+    checkScheduled_ = true;
+    QTimer::singleShot(0, this, [this] {
+        QGuiApplication::sync();
+        Form_Activate();
+    });
 }
 
 void frmupdate::closeEvent(QCloseEvent* event)

@@ -24,10 +24,13 @@ namespace tclink::update {
 // changed: its inode and its change time (nanoseconds).
 using FolderListing = std::map<std::string, std::pair<std::uint64_t, std::int64_t>>;
 
-// The update window, the first window of a run. Once it is on screen with its text it asks the
-// update server of the remembered line for the newest revision; if the server has a newer
-// one and the user agrees, it downloads, unpacks and installs it and starts it. Otherwise it
-// opens the launcher and closes.
+// How long after it was shown the update window starts its check when it has not been drawn.
+inline constexpr int CheckWithoutDrawingMs = 3000;
+
+// The update window, the first window of a run. Once it is on screen with its text (or a few
+// seconds after it was shown, if it is never drawn) it asks the update server of the remembered
+// line for the newest revision; if the server has a newer one and the user agrees, it
+// downloads, unpacks and installs it and starts it. Otherwise it opens the launcher and closes.
 class frmupdate : public QWidget {
     Q_OBJECT
 public:
@@ -71,6 +74,7 @@ private:
     std::filesystem::path programFile() const;
     std::filesystem::path previousProgramFile() const;
     void setStatus(const QString& text);
+    void scheduleCheck();
     bool exists(const QString& windowsPath) const;
     void remove(const QString& windowsPath) const;
 

@@ -2,6 +2,7 @@
 machine number and pressing the configure button stores it and shows the configured face."""
 
 import os
+import signal
 import time
 import unittest
 
@@ -53,6 +54,22 @@ class Launcher(unittest.TestCase):
                     return "libfreerdp-client" in maps.read()
             wait_until(loaded, 10, "FreeRDP's client library loaded")
             self.assertIsNone(program.poll())
+
+    def test_the_launcher_comes_when_the_window_manager_ended_before_showing_the_first_window(self):
+        # Openbox takes the update window's map request and ends before it has handled it:
+        # that window is never put on screen, never drawn; the program still goes on.
+        with Desktop() as desk:
+            store_id(desk)
+            os.kill(desk.window_manager.pid, signal.SIGSTOP)
+            desk.start(PROGRAM)
+            wait_until(lambda: desk.xdotool("search", "--name", "^升级程序$"), 15,
+                       "the update window")
+            time.sleep(0.5)
+            desk.window_manager.kill()
+            desk.window_manager.wait(timeout=10)
+            self.assertEqual(desk.xdotool("search", "--onlyvisible", "--name", "^升级程序$"), "")
+            desk.window("^Form2$", activate=False)
+            self.assertIsNone(desk.program.poll())
 
     def test_a_window_that_does_not_come_is_reported_with_where_the_program_waits(self):
         # What a test that gives up on a window prints: the program's own windows, and where

@@ -118,6 +118,30 @@ TEST_F(Update, TheCheckStartsOnceTheWindowIsDrawnWithoutBeingActivated)
     EXPECT_TRUE(QTest::qWaitFor([&] { return world.module.frmupdate() == nullptr; }, 5000));
 }
 
+// Keeps the update window from ever being drawn, as a window manager that ended after it had
+// taken the window's map request does.
+class NeverDrawn : public QObject {
+public:
+    NeverDrawn() { QCoreApplication::instance()->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        return qobject_cast<frmupdate*>(watched) && event->type() == QEvent::Paint;
+    }
+};
+
+TEST_F(Update, AWindowThatIsNeverDrawnChecksAFewSecondsAfterItWasShown)
+{
+    NeverDrawn filter;
+    QElapsedTimer waited;
+    waited.start();
+    open(" 0 ");
+    // The launcher comes from the check, when nothing is newer.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return world.module.frmbegin() != nullptr; },
+                                tclink::update::CheckWithoutDrawingMs + 2000));
+    EXPECT_GE(waited.elapsed(), tclink::update::CheckWithoutDrawingMs * 9 / 10);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return world.module.frmupdate() == nullptr; }, 5000));
+}
+
 TEST_F(Update, TheCheckRunsOnce)
 {
     world.boxes.answers = {Answer::No};
