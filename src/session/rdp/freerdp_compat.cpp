@@ -13,6 +13,8 @@
 
 #if FREERDP_VERSION_MAJOR >= 3
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <mutex>
 #include <set>
 
@@ -61,6 +63,28 @@ ConnectingScope::~ConnectingScope()
 
 namespace {
 
+// The sound channel's message being handled on this thread, if any.
+thread_local SoundReceiving* soundReceiving = nullptr;
+
+} // namespace
+
+SoundReceiving::SoundReceiving(rdpContext* context) : context_(context)
+{
+    soundReceiving = this;
+}
+
+SoundReceiving::~SoundReceiving()
+{
+    soundReceiving = nullptr;
+}
+
+bool SoundReceiving::failed() const
+{
+    return failed_;
+}
+
+namespace {
+
 // The library's own transport functions, the same for every connection: kept from the first
 // connection hooked.
 const rdpTransportIo& libraryIo(const rdpTransportIo* first = nullptr)
@@ -104,8 +128,9 @@ bool loadStatic(rdpChannels* channels, rdpSettings* settings, PVIRTUALCHANNELENT
 // Loaded while synchronous static channels are asked for (the channel reads the setting as it
 // loads), it has no such thread: its messages are handled as they arrive, on the session's
 // thread, the thread that disconnects. What fails there (no sound system, a message it cannot
-// play) ends the sound, as it ended that thread, and not the session: the channel's error is
-// taken back and the channel hears nothing more of that connection.
+// play) ends the sound, as it ended that thread, and not the session: the channel's error never
+// reaches the connection (setChannelError below), and the channel hears nothing more of that
+// connection.
 
 // Always the same functions of the library, set each time a connection loads the channel.
 std::atomic<PVIRTUALCHANNELENTRYEX> soundEntry = nullptr;
@@ -124,15 +149,10 @@ VOID VCAPITYPE receiveSound(LPVOID userParam, DWORD openHandle, UINT event, LPVO
         if (failedSound.contains(openHandle))
             return;
     }
-    rdpContext* context = freerdp_rdpsnd_get_context(static_cast<rdpsndPlugin*>(userParam));
-    const bool clean = context && getChannelError(context) == CHANNEL_RC_OK;
+    const SoundReceiving receiving(
+        freerdp_rdpsnd_get_context(static_cast<rdpsndPlugin*>(userParam)));
     soundReceive.load()(userParam, openHandle, event, data, dataLength, totalLength, dataFlags);
-    // Only the sound channel's own error: another channel's, on its own thread meanwhile, stands.
-    const char* error = clean && getChannelError(context) != CHANNEL_RC_OK
-                            ? getChannelErrorDescription(context)
-                            : nullptr;
-    if (error && std::strstr(error, "rdpsnd")) {
-        clearChannelError(context);
+    if (receiving.failed()) {
         std::lock_guard lock(soundMutex);
         failedSound.insert(openHandle);
     }
@@ -275,6 +295,31 @@ BOOL loadChannels(freerdp* instance)
     }
     return TRUE;
 }
+
+} // namespace tclink::rdp::compat
+
+// FreeRDP keeps one channel error per connection: whichever channel fails writes it, from its
+// own thread, and the session ends the connection on it. This definition takes the place of the
+// library's in the process. It stores an error as the library does, except one that the sound
+// channel sets while it handles a message (compat::SoundReceiving): that one ends the sound only,
+// and leaves the connection's error as it is, so that it can neither overwrite nor take back
+// another channel's error of the same moment.
+extern "C" void setChannelError(rdpContext* context, UINT errorNum, const char* format, ...)
+{
+    using tclink::rdp::compat::soundReceiving;
+    if (soundReceiving && soundReceiving->context_ == context) {
+        soundReceiving->failed_ = true;
+        return;
+    }
+    va_list arguments;
+    va_start(arguments, format);
+    context->channelErrorNum = errorNum;
+    std::vsnprintf(context->errorDescription, 499, format, arguments);
+    va_end(arguments);
+    SetEvent(context->channelErrorEvent);
+}
+
+namespace tclink::rdp::compat {
 
 #else // FreeRDP 2
 

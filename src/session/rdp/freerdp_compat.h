@@ -67,6 +67,26 @@ public:
     ConnectingScope& operator=(const ConnectingScope&) = delete;
 };
 
+#if FREERDP_VERSION_MAJOR >= 3
+// While it lives, the thread handles a message of the sound channel of context's connection:
+// an error the channel sets meanwhile ends the sound and not the connection (the program's
+// setChannelError).
+class SoundReceiving {
+public:
+    explicit SoundReceiving(rdpContext* context);
+    ~SoundReceiving();
+    SoundReceiving(const SoundReceiving&) = delete;
+    SoundReceiving& operator=(const SoundReceiving&) = delete;
+    // The channel has set an error.
+    bool failed() const;
+
+private:
+    friend void ::setChannelError(rdpContext*, UINT, const char*, ...);
+    rdpContext* context_;
+    bool failed_ = false;
+};
+#endif
+
 // Channels: FreeRDP 3 loads them in LoadChannels (it throws away those loaded earlier), FreeRDP
 // 2 in PreConnect. `load` loads them where the line wants it.
 void setChannelLoader(freerdp* instance, BOOL (*load)(freerdp* instance));

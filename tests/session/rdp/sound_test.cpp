@@ -4,13 +4,16 @@
 
 #include <cmath>
 #include <memory>
+#include <thread>
 #include <vector>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "rdp_test_support.h"
+#include "session/rdp/freerdp_compat.h"
 #include "session/rdp/freerdp_control.h"
 
 namespace tclink::rdp::test {
@@ -205,6 +208,72 @@ TEST_F(SoundTest, WithoutASoundSystemTheSessionGoesOnSilently)
     useAlsa("pcm.!default { type hw card 99 }\n");
     logInThroughTheTone();
 }
+
+#if FREERDP_VERSION_MAJOR >= 3
+// The channel error of a connection that is never made, kept as FreeRDP keeps it.
+class SoundChannelErrorTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        instance = freerdp_new();
+        ASSERT_NE(instance, nullptr);
+        ASSERT_TRUE(freerdp_context_new(instance));
+        context = instance->context;
+    }
+    void TearDown() override
+    {
+        if (context)
+            freerdp_context_free(instance);
+        freerdp_free(instance);
+    }
+    bool signalled() const
+    {
+        return WaitForSingleObject(context->channelErrorEvent, 0) == WAIT_OBJECT_0;
+    }
+    static void deviceChannelFails(rdpContext* context)
+    {
+        setChannelError(context, 13, "%s reported an error", "rdpdr_virtual_channel_client_thread");
+    }
+
+    freerdp* instance = nullptr;
+    rdpContext* context = nullptr;
+};
+
+TEST_F(SoundChannelErrorTest, TheSoundsOwnErrorEndsTheSoundAndLeavesTheConnectionClean)
+{
+    // The channels reach the program's definition, not the library's.
+    EXPECT_EQ(dlsym(RTLD_DEFAULT, "setChannelError"), reinterpret_cast<void*>(&setChannelError));
+    {
+        const compat::SoundReceiving receiving(context);
+        setChannelError(context, 1359, "rdpsnd_virtual_channel_open_event_ex reported an error");
+        EXPECT_TRUE(receiving.failed());
+    }
+    EXPECT_EQ(getChannelError(context), 0u);
+    EXPECT_FALSE(signalled());
+    // Once the message is handled, an error on the same thread is the connection's again.
+    deviceChannelFails(context);
+    EXPECT_EQ(getChannelError(context), 13u);
+    EXPECT_STREQ(context->errorDescription,
+                 "rdpdr_virtual_channel_client_thread reported an error");
+    EXPECT_TRUE(signalled());
+}
+
+// The device channel's thread fails in the very moment the sound fails on the session's thread:
+// the device channel's error ends the connection.
+TEST_F(SoundChannelErrorTest, AnotherChannelsErrorOfTheSameMomentStands)
+{
+    {
+        const compat::SoundReceiving receiving(context);
+        std::thread(deviceChannelFails, context).join();
+        setChannelError(context, 1359, "rdpsnd_virtual_channel_open_event_ex reported an error");
+        EXPECT_TRUE(receiving.failed());
+    }
+    EXPECT_EQ(getChannelError(context), 13u);
+    EXPECT_STREQ(context->errorDescription,
+                 "rdpdr_virtual_channel_client_thread reported an error");
+    EXPECT_TRUE(signalled());
+}
+#endif
 
 } // namespace
 } // namespace tclink::rdp::test
