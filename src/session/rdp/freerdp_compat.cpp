@@ -63,28 +63,6 @@ ConnectingScope::~ConnectingScope()
 
 namespace {
 
-// The sound channel's message being handled on this thread, if any.
-thread_local SoundReceiving* soundReceiving = nullptr;
-
-} // namespace
-
-SoundReceiving::SoundReceiving(rdpContext* context) : context_(context)
-{
-    soundReceiving = this;
-}
-
-SoundReceiving::~SoundReceiving()
-{
-    soundReceiving = nullptr;
-}
-
-bool SoundReceiving::failed() const
-{
-    return failed_;
-}
-
-namespace {
-
 // The library's own transport functions, the same for every connection: kept from the first
 // connection hooked.
 const rdpTransportIo& libraryIo(const rdpTransportIo* first = nullptr)
@@ -140,6 +118,8 @@ std::atomic<PCHANNEL_OPEN_EVENT_EX_FN> soundReceive = nullptr;
 
 std::mutex soundMutex;
 std::set<DWORD> failedSound; // the open sound channels whose sound has ended
+// The sound channel's message being handled on this thread, if any.
+thread_local SoundReceiving* soundReceiving = nullptr;
 
 VOID VCAPITYPE receiveSound(LPVOID userParam, DWORD openHandle, UINT event, LPVOID data,
                             UINT32 dataLength, UINT32 totalLength, UINT32 dataFlags)
@@ -203,6 +183,21 @@ bool loadSound(rdpChannels* channels, rdpSettings* settings, void* data)
 }
 
 } // namespace
+
+SoundReceiving::SoundReceiving(rdpContext* context) : context_(context)
+{
+    soundReceiving = this;
+}
+
+SoundReceiving::~SoundReceiving()
+{
+    soundReceiving = nullptr;
+}
+
+bool SoundReceiving::failed() const
+{
+    return failed_;
+}
 
 BOOL sendKeyboard(rdpInput* input, bool down, UINT32 rdpScancode)
 {
